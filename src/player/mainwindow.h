@@ -1,0 +1,97 @@
+#pragma once
+
+#include "epgtypes.h"
+
+#include <QMainWindow>
+#include <QString>
+
+class QAction;
+class QAudioOutput;
+class QComboBox;
+class QGraphicsScene;
+class QGraphicsVideoItem;
+class QGraphicsView;
+class QLabel;
+class QMediaPlayer;
+class QNetworkAccessManager;
+class QPushButton;
+class QSlider;
+class QTimer;
+class EpgService;
+class IdleBrandPanel;
+class NetworkSpeedMeter;
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    MainWindow(QWidget *parent, quint16 proxyPort, NetworkSpeedMeter *meter);
+    ~MainWindow() override;
+
+private slots:
+    void playPauseClicked();
+    void updateVolume(int volume);
+    void toggleFullscreen();
+    void applyAlwaysOnTop(bool checked);
+    void toggleMute();
+    void refreshStream();
+    void takeScreenshot();
+    void openSettings();
+    void showAbout();
+    void hideControls();
+    void showControls();
+    void checkUpdates();
+    void downloadUpdate(const QString &url);
+    void applyEpgPayload(const EpgPayload &payload);
+    void openEpgDialog();
+    void updateNetworkSpeedDisplay(double mbpsDown, double mbpsUp);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void setupMenus();
+    void updateLiveStrip();
+    void fillQualityCombo(const QByteArray &playlist);
+    void applyPlaybackUrlFromSelection();
+    void activity();
+    void onQualityActivated(int index);
+
+    QString appVersion;
+    QString updateManifestUrl;
+    QMediaPlayer *player = nullptr;
+    QGraphicsView *videoView = nullptr;
+    QGraphicsScene *videoScene = nullptr;
+    QGraphicsVideoItem *videoItem = nullptr;
+    QAudioOutput *audioOutput = nullptr;
+    QWidget *videoOverlay = nullptr;
+    QWidget *topBar = nullptr;
+    QWidget *bottomBar = nullptr;
+    QPushButton *playPauseBtn = nullptr;
+    QPushButton *fullscreenBtn = nullptr;
+    QPushButton *pinBtn = nullptr;
+    QPushButton *muteBtn = nullptr;
+    QPushButton *refreshBtn = nullptr;
+    QPushButton *screenshotBtn = nullptr;
+    QPushButton *settingsBtn = nullptr;
+    QPushButton *aboutBtn = nullptr;
+    QSlider *volumeSlider = nullptr;
+    QComboBox *qualityCombo = nullptr;
+    IdleBrandPanel *idlePanel = nullptr;
+    QTimer *hideTimer = nullptr;
+    bool alwaysOnTop = false;
+    quint16 proxyPort = 0;
+    QNetworkAccessManager *networkManager = nullptr;
+    QAction *alwaysOnTopAction = nullptr;
+    QLabel *liveEpgStrip = nullptr;
+    QLabel *netSpeedLabel = nullptr;
+    NetworkSpeedMeter *speedMeter = nullptr;
+    bool epgReceived = false;
+    EpgService *epgService = nullptr;
+    EpgPayload lastEpgPayload;
+    QTimer *epgTimer = nullptr;
+};
