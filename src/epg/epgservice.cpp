@@ -1,8 +1,7 @@
 #include "epgservice.h"
 
 EpgService::EpgService(QObject *parent, quint16 proxyPort) : QObject(parent), proxyPort(proxyPort)
-{
-}
+{}
 
 void EpgService::fetch()
 {
@@ -10,5 +9,4 @@ void EpgService::fetch()
 }
 
 void EpgService::onFinished()
-{
-}
+{}

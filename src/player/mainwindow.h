@@ -58,6 +58,7 @@ private:
     void updateLiveStrip();
     void fillQualityCombo(const QByteArray &playlist);
     void applyPlaybackUrlFromSelection();
+    void buildOverlay(QWidget *central);
     void activity();
     void onQualityActivated(int index);
 
