@@ -1,0 +1,265 @@
+#include "iconhelper.h"
+#include "idlebrandlayout.h"
+#include "idlebrandpanel.h"
+
+#include <QTimer>
+#include <QtMath>
+#include <QtTest>
+
+class TestGraphics : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void iconStaysInItsBox_data();
+    void iconStaysInItsBox();
+    void unknownNameIsTransparent_data();
+    void unknownNameIsTransparent();
+    void volumeIconsShareSpeaker();
+    void settingsHasEightSpokes();
+
+    void layout_data();
+    void layout();
+    void textSizes_data();
+    void textSizes();
+    void barHeightAtPhaseZero_data();
+    void barHeightAtPhaseZero();
+    void frameHasBarsAndReflection();
+    void animatesOnlyWhileVisible();
+};
+
+static const QColor kInk(200, 30, 60);
+
+static QImage iconImage(const QString &name)
+{
+    const QIcon icon = IconHelper::createIcon(name, kInk);
+    return icon.pixmap(48, 48).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+static QImage renderPanel(IdleBrandPanel &panel)
+{
+    QImage image(panel.size(), QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    panel.render(&image);
+    return image;
+}
+
+void TestGraphics::iconStaysInItsBox_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRectF>("box");      // geometry the strokes are centred on
+    QTest::addColumn<QPoint>("interior"); // a pixel a fill would cover
+
+    QTest::newRow("play") << "play" << QRectF(18, 14, 16, 20) << QPoint(22, 23);
+    QTest::newRow("pause") << "pause" << QRectF(16, 14, 16, 20) << QPoint(24, 24);
+    QTest::newRow("refresh") << "refresh" << QRectF(14, 14, 20, 20) << QPoint(24, 24);
+    QTest::newRow("camera") << "camera" << QRectF(14, 18, 20, 14) << QPoint(24, 25);
+    QTest::newRow("settings") << "settings" << QRectF(12, 12, 24, 24) << QPoint(24, 24);
+    QTest::newRow("pin") << "pin" << QRectF(18, 12, 12, 24) << QPoint(20, 22);
+    QTest::newRow("vol_on") << "vol_on" << QRectF(16, 14, 20, 20) << QPoint(19, 23);
+    QTest::newRow("vol_off") << "vol_off" << QRectF(16, 14, 23, 20) << QPoint(19, 23);
+    QTest::newRow("fullscreen") << "fullscreen" << QRectF(14, 14, 20, 20) << QPoint(24, 24);
+    QTest::newRow("info") << "info" << QRectF(16, 16, 16, 16) << QPoint(20, 24);
+}
+
+void TestGraphics::iconStaysInItsBox()
+{
+    QFETCH(QString, name);
+    QFETCH(QRectF, box);
+    QFETCH(QPoint, interior);
+
+    const QImage image = iconImage(name);
+    QCOMPARE(image.size(), QSize(48, 48));
+    // Half the pen plus one pixel of antialiasing, measured at pixel centres.
+    const QRectF allowed = box.adjusted(-2.2, -2.2, 2.2, 2.2);
+    int painted = 0;
+    for (int y = 0; y < 48; ++y) {
+        for (int x = 0; x < 48; ++x) {
+            const QRgb px = image.pixel(x, y);
+            if (qAlpha(px) == 0)
+                continue;
+            ++painted;
+            if (!allowed.contains(QPointF(x + 0.5, y + 0.5)))
+                QFAIL(qPrintable(QStringLiteral("stray pixel at %1,%2").arg(x).arg(y)));
+            if (qAlpha(px) == 255)
+                QCOMPARE(QColor(px).rgb(), kInk.rgb());
+        }
+    }
+    QVERIFY2(painted > 40, qPrintable(QString::number(painted)));
+    QCOMPARE(qAlpha(image.pixel(interior)), 0);
+}
+
+void TestGraphics::unknownNameIsTransparent_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("empty") << "";
+    QTest::newRow("case") << "Play";
+    QTest::newRow("trailing blank") << "pause ";
+    QTest::newRow("other") << "volume";
+}
+
+void TestGraphics::unknownNameIsTransparent()
+{
+    QFETCH(QString, name);
+    const QIcon icon = IconHelper::createIcon(name, kInk);
+    QCOMPARE(icon.availableSizes(), QList<QSize>{QSize(48, 48)});
+    QImage expected(48, 48, QImage::Format_ARGB32);
+    expected.fill(Qt::transparent);
+    QCOMPARE(iconImage(name), expected);
+}
+
+void TestGraphics::volumeIconsShareSpeaker()
+{
+    const QImage on = iconImage(QStringLiteral("vol_on"));
+    const QImage off = iconImage(QStringLiteral("vol_off"));
+    // Left of x = 25 only the speaker is drawn in both.
+    const QRect speaker(0, 0, 25, 48);
+    QCOMPARE(on.copy(speaker), off.copy(speaker));
+    QVERIFY(on.copy(speaker) != QImage(speaker.size(), QImage::Format_ARGB32));
+    QVERIFY(on != off);
+}
+
+void TestGraphics::settingsHasEightSpokes()
+{
+    const QImage image = iconImage(QStringLiteral("settings"));
+    const auto alphaAt = [&](double degrees) {
+        const double a = qDegreesToRadians(degrees);
+        const QPointF p(24 + 10.5 * std::sin(a), 24 - 10.5 * std::cos(a));
+        return qAlpha(image.pixel(int(p.x()), int(p.y())));
+    };
+    for (int k = 0; k < 8; ++k) {
+        QVERIFY2(alphaAt(k * 45.0) > 128, qPrintable(QString::number(k * 45)));
+        QVERIFY2(alphaAt(k * 45.0 + 22.5) == 0, qPrintable(QString::number(k * 45 + 22.5)));
+    }
+}
+
+void TestGraphics::layout_data()
+{
+    QTest::addColumn<int>("w");
+    QTest::addColumn<int>("h");
+    QTest::addColumn<int>("bar");
+    QTest::addColumn<int>("gap");
+    QTest::addColumn<int>("group");
+    QTest::addColumn<int>("x0");
+    QTest::addColumn<int>("baseline");
+    QTest::addColumn<int>("maxHeight");
+
+    QTest::newRow("503x211") << 503 << 211 << 6 << 5 << 94 << 204 << 81 << 52;
+    QTest::newRow("504x212") << 504 << 212 << 7 << 5 << 103 << 200 << 82 << 53;
+    QTest::newRow("1079x683") << 1079 << 683 << 14 << 9 << 198 << 440 << 293 << 170;
+    QTest::newRow("1080x684") << 1080 << 684 << 14 << 9 << 198 << 441 << 294 << 170;
+    QTest::newRow("1080x797") << 1080 << 797 << 14 << 9 << 198 << 441 << 342 << 170;
+    QTest::newRow("1080x798") << 1080 << 798 << 14 << 9 << 198 << 441 << 343 << 170;
+    QTest::newRow("narrower than the group") << 80 << 100 << 6 << 5 << 94 << -7 << 26 << 52;
+}
+
+void TestGraphics::layout()
+{
+    QFETCH(int, w);
+    QFETCH(int, h);
+    const IdleBrandLayout l = idleBrandLayout(w, h);
+    QTEST(l.barWidth, "bar");
+    QTEST(l.gap, "gap");
+    QTEST(l.groupWidth, "group");
+    QTEST(l.x0, "x0");
+    QTEST(l.baseline, "baseline");
+    QTEST(l.maxHeight, "maxHeight");
+}
+
+void TestGraphics::textSizes_data()
+{
+    QTest::addColumn<int>("w");
+    QTest::addColumn<int>("hd");
+    QTest::addColumn<int>("caption");
+    QTest::addColumn<double>("spacing");
+    QTest::addColumn<int>("tagline");
+
+    QTest::newRow("503") << 503 << 7 << 18 << 2.0 << 11;
+    QTest::newRow("900") << 900 << 8 << 28 << 2.0 << 15;
+    QTest::newRow("1800") << 1800 << 10 << 34 << 4.0 << 15;
+    QTest::newRow("2250") << 2250 << 10 << 34 << 5.0 << 15;
+    QTest::newRow("3000") << 3000 << 10 << 34 << 5.0 << 15;
+}
+
+void TestGraphics::textSizes()
+{
+    QFETCH(int, w);
+    const IdleBrandLayout l = idleBrandLayout(w, 600);
+    QTEST(l.hdPointSize, "hd");
+    QTEST(l.captionPointSize, "caption");
+    QTEST(l.captionSpacing, "spacing");
+    QTEST(l.taglinePointSize, "tagline");
+}
+
+void TestGraphics::barHeightAtPhaseZero_data()
+{
+    QTest::addColumn<int>("bar");
+    QTest::addColumn<int>("maxHeight");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("fifth, M 170") << 4 << 170 << 106;
+    QTest::newRow("sixth, M 170") << 5 << 170 << 68;
+    QTest::newRow("fifth, M 53") << 4 << 53 << 33;
+    QTest::newRow("sixth, M 52") << 5 << 52 << 20;
+}
+
+void TestGraphics::barHeightAtPhaseZero()
+{
+    QFETCH(int, bar);
+    QFETCH(int, maxHeight);
+    QTEST(idleBarHeight(bar, 0.0, maxHeight), "expected");
+}
+
+void TestGraphics::frameHasBarsAndReflection()
+{
+    IdleBrandPanel panel(nullptr);
+    panel.resize(1200, 800); // bars at x0 501, 14 wide, step 23; baseline 344
+    QVERIFY(!panel.autoFillBackground());
+    const QImage frame = renderPanel(panel);
+
+    const int blueX = 501 + 5 * 23 + 7;
+    const int whiteX = 501 + 4 * 23 + 7;
+    QCOMPARE(QColor(frame.pixel(blueX, 344 - 34)), QColor(0x00, 0x98, 0xff));
+    QCOMPARE(QColor(frame.pixel(whiteX, 344 - 50)), QColor(0xf4, 0xf4, 0xf4));
+    QCOMPARE(QColor(frame.pixel(blueX, 344 - 70)), QColor(Qt::black));
+    QCOMPARE(QColor(frame.pixel(blueX, 348)), QColor(Qt::black));
+
+    // The reflection of the 68 px blue bar spans about y 352..381, dimmed.
+    const QColor mirrored(frame.pixel(blueX, 365));
+    QCOMPARE(mirrored.red(), 0);
+    QVERIFY2(mirrored.blue() > 55 && mirrored.blue() < 80, qPrintable(mirrored.name()));
+    QCOMPARE(QColor(frame.pixel(blueX, 385)), QColor(Qt::black));
+
+    int lit = 0;
+    for (int x = 0; x < 1200; ++x)
+        lit += qGray(frame.pixel(x, 344 + 88 + 20)) > 128;
+    QVERIFY2(lit > 0, "caption not drawn");
+}
+
+void TestGraphics::animatesOnlyWhileVisible()
+{
+    IdleBrandPanel panel(nullptr);
+    panel.resize(320, 240);
+    QTimer *timer = panel.findChild<QTimer *>();
+    QVERIFY(timer);
+    QCOMPARE(timer->interval(), 48);
+    QVERIFY(!timer->isActive());
+    const QImage still = renderPanel(panel);
+
+    QSignalSpy ticks(timer, &QTimer::timeout);
+    panel.show();
+    QVERIFY(timer->isActive());
+    QTRY_VERIFY(ticks.count() >= 2);
+    panel.hide();
+    QVERIFY(!timer->isActive());
+    const QImage paused = renderPanel(panel);
+    QVERIFY(paused != still);
+
+    // Showing again picks up at the same phase rather than from zero.
+    panel.show();
+    QVERIFY(timer->isActive());
+    QCOMPARE(renderPanel(panel), paused);
+}
+
+QTEST_MAIN(TestGraphics)
+#include "tst_graphics.moc"
