@@ -1,1 +1,43 @@
-int main() { return 0; }
+#include "channelorigin.h"
+#include "epgtypes.h"
+#include "localproxy.h"
+#include "mainwindow.h"
+#include "networkspeedmeter.h"
+#include "splashscreen.h"
+#include "startup.h"
+
+#include <QApplication>
+#include <QIcon>
+
+int main(int argc, char *argv[])
+{
+    // The menus carry style icons; keep them visible where a platform hides them.
+    QApplication::setAttribute(Qt::AA_DontShowIconsInMenus, false);
+    QApplication app(argc, argv);
+
+    // Guide payloads travel through queued signals.
+    qRegisterMetaType<EpgPayload>("EpgPayload");
+    QApplication::setApplicationName(QStringLiteral("Vostan TV Плеері"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/logo.png")));
+
+    LocalProxy proxy;
+    proxy.setTargetHost(channelOrigin());
+    NetworkSpeedMeter meter;
+    proxy.setSpeedMeter(&meter);
+
+    // Before the style sheet on purpose: the error box keeps Qt's plain look.
+    if (const std::optional<int> exitCode = startRelay(proxy, showNoFreePortError))
+        return *exitCode;
+
+    loadApplicationStyleSheet(app);
+
+    auto *splash = new SplashScreen(nullptr);
+    splash->show();
+
+    // Never deleted: it lives until the process ends. Its constructor already
+    // starts network work, so that overlaps the splash.
+    auto *window = new MainWindow(nullptr, proxy.serverPort(), &meter);
+    handOverOnFinish(splash, window);
+
+    return app.exec();
+}
