@@ -21,14 +21,6 @@ bool startsAttribute(const QString &attrs, qsizetype pos)
     return pos == 0 || attrs.at(pos - 1) == QLatin1Char(',');
 }
 
-// Digits that overflow 64 bits read as 0, like a missing attribute.
-qint64 toBandwidth(const QString &digits)
-{
-    bool ok = false;
-    const qint64 value = digits.toLongLong(&ok);
-    return ok ? value : 0;
-}
-
 void extractAttrs(const QString &attrs, qint64 *bandwidth, QString *resolution, QString *name)
 {
     static const QRegularExpression reBw(QStringLiteral("BANDWIDTH=(\\d+)"));
@@ -42,7 +34,8 @@ void extractAttrs(const QString &attrs, qint64 *bandwidth, QString *resolution, 
     while (it.hasNext()) {
         const QRegularExpressionMatch m = it.next();
         if (startsAttribute(attrs, m.capturedStart())) {
-            *bandwidth = toBandwidth(m.captured(1));
+            // toLongLong gives 0 for digits that overflow 64 bits.
+            *bandwidth = m.captured(1).toLongLong();
             found = true;
             break;
         }
@@ -50,7 +43,7 @@ void extractAttrs(const QString &attrs, qint64 *bandwidth, QString *resolution, 
     if (!found) {
         const QRegularExpressionMatch avg = reAvgBw.match(attrs);
         if (avg.hasMatch())
-            *bandwidth = toBandwidth(avg.captured(1));
+            *bandwidth = avg.captured(1).toLongLong();
     }
 
     const QRegularExpressionMatch res = reRes.match(attrs);
