@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
 #include <QImage>
@@ -34,16 +35,20 @@ private:
     std::vector<std::unique_ptr<QTcpServer>> holders;
 };
 
-void StartupTest::init()
+// The relay ports are fixed, so another program on the machine can spoil them.
+static QString busyRelayPort()
 {
-    // The relay ports are fixed, so another program on the machine spoils them.
     for (quint16 port = kFirstRelayPort; port <= kLastRelayPort; ++port) {
         QTcpServer probe;
         if (!probe.listen(QHostAddress::LocalHost, port))
-            QSKIP(
-                qPrintable(QStringLiteral("port %1 is already in use on this machine").arg(port)));
+            return QStringLiteral("port %1 is already in use on this machine").arg(port);
     }
+    return {};
 }
+
+#define SKIP_IF_RELAY_PORTS_BUSY()                                                                 \
+    if (const QString busy = busyRelayPort(); !busy.isEmpty())                                     \
+    QSKIP(qPrintable(busy))
 
 void StartupTest::cleanup()
 {
