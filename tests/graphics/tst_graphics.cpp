@@ -20,8 +20,8 @@ private slots:
 
     void layout_data();
     void layout();
-    void textSizes_data();
-    void textSizes();
+    void captionSpacing_data();
+    void captionSpacing();
     void barHeightAtPhaseZero_data();
     void barHeightAtPhaseZero();
     void frameHasBarsAndReflection();
@@ -175,29 +175,22 @@ void TestGraphics::layout()
     QTEST(l.maxHeight, "maxHeight");
 }
 
-void TestGraphics::textSizes_data()
+void TestGraphics::captionSpacing_data()
 {
     QTest::addColumn<int>("w");
-    QTest::addColumn<int>("hd");
-    QTest::addColumn<int>("caption");
     QTest::addColumn<double>("spacing");
-    QTest::addColumn<int>("tagline");
 
-    QTest::newRow("503") << 503 << 7 << 18 << 2.0 << 11;
-    QTest::newRow("900") << 900 << 8 << 28 << 2.0 << 15;
-    QTest::newRow("1800") << 1800 << 10 << 34 << 4.0 << 15;
-    QTest::newRow("2250") << 2250 << 10 << 34 << 5.0 << 15;
-    QTest::newRow("3000") << 3000 << 10 << 34 << 5.0 << 15;
+    QTest::newRow("503") << 503 << 2.0;
+    QTest::newRow("900") << 900 << 2.0;
+    QTest::newRow("1800") << 1800 << 4.0;
+    QTest::newRow("2250") << 2250 << 5.0;
+    QTest::newRow("3000") << 3000 << 5.0;
 }
 
-void TestGraphics::textSizes()
+void TestGraphics::captionSpacing()
 {
     QFETCH(int, w);
-    const IdleBrandLayout l = idleBrandLayout(w, 600);
-    QTEST(l.hdPointSize, "hd");
-    QTEST(l.captionPointSize, "caption");
-    QTEST(l.captionSpacing, "spacing");
-    QTEST(l.taglinePointSize, "tagline");
+    QTEST(idleBrandLayout(w, 600).captionSpacing, "spacing");
 }
 
 void TestGraphics::barHeightAtPhaseZero_data()

@@ -28,8 +28,6 @@ void TestHlsMasterParser::parse_data()
     QTest::addColumn<QStringList>("expected");
 
     QTest::newRow("empty") << QByteArray() << QStringList();
-    QTest::newRow("media playlist")
-        << QByteArray("#EXTM3U\n#EXTINF:6.0,\nseg1.ts\nseg2.ts\n") << QStringList();
     QTest::newRow("sorted high first")
         << QByteArray("#EXTM3U\n"
                       "#EXT-X-STREAM-INF:BANDWIDTH=400000,RESOLUTION=640x360\nlow.m3u8\n"
