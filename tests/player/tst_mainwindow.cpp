@@ -1,0 +1,467 @@
+#include "iconhelper.h"
+#include "idlebrandpanel.h"
+#include "mainwindow.h"
+#include "networkspeedmeter.h"
+#include "networkspeedtext.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QAudioOutput>
+#include <QComboBox>
+#include <QGraphicsVideoItem>
+#include <QGraphicsView>
+#include <QLabel>
+#include <QMediaPlayer>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+#include <QWheelEvent>
+
+namespace {
+
+// Port 1 on loopback refuses at once, so the start-up playlist fetch fails fast.
+constexpr quint16 kDeadPort = 1;
+
+QPushButton *button(QWidget &w, const QString &accessibleName)
+{
+    const auto buttons = w.findChildren<QPushButton *>();
+    for (QPushButton *b : buttons)
+        if (b->accessibleName() == accessibleName)
+            return b;
+    return nullptr;
+}
+
+bool hasIcon(const QPushButton *b, const char *name)
+{
+    const QImage want =
+        IconHelper::createIcon(QString::fromLatin1(name), kChromeFg).pixmap(48, 48).toImage();
+    return b->icon().pixmap(48, 48).toImage() == want;
+}
+
+QTimer *hideTimerOf(QWidget &w)
+{
+    const auto timers = w.findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
+    for (QTimer *t : timers)
+        if (t->interval() == 5000)
+            return t;
+    return nullptr;
+}
+
+QAction *menuEntry(QMainWindow &w, const QString &text)
+{
+    const auto menus = w.menuBar()->findChildren<QMenu *>();
+    for (QMenu *m : menus)
+        for (QAction *a : m->actions())
+            if (a->text() == text)
+                return a;
+    return nullptr;
+}
+
+void sendMouse(QWidget *target, QEvent::Type type)
+{
+    QMouseEvent event(type, QPointF(10, 10), target->mapToGlobal(QPointF(10, 10)),
+                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &event);
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void bitrateText_data();
+    void bitrateText();
+    void speedLabel_data();
+    void speedLabel();
+    void speedLabelHiddenWithoutMeter();
+    void autoHide();
+    void activitySources_data();
+    void activitySources();
+    void resizeKeepsLayersTogether();
+    void playPause();
+    void muteAndVolume();
+    void alwaysOnTopFromButtonAndMenu();
+    void menuTree();
+    void menuBarTextIsDark();
+    void doubleClickTogglesFullScreen();
+    void idlePanelCoversVideoAtStart();
+    void liveStripWaiting();
+};
+
+void TestMainWindow::bitrateText_data()
+{
+    QTest::addColumn<double>("mbps");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("negative") << -1.0 << QStringLiteral("0 Кбит/с");
+    QTest::newRow("zero") << 0.0 << QStringLiteral("0 Кбит/с");
+    QTest::newRow("below 0.05 kbit") << 0.00001 << QStringLiteral("0 Кбит/с");
+    QTest::newRow("kbit one decimal") << 0.0123 << QStringLiteral("12.3 Кбит/с");
+    QTest::newRow("49 kbit") << 0.049 << QStringLiteral("49.0 Кбит/с");
+    QTest::newRow("100 kbit no decimals") << 0.1 << QStringLiteral("100 Кбит/с");
+    QTest::newRow("500 kbit") << 0.5 << QStringLiteral("500 Кбит/с");
+    QTest::newRow("exactly 1") << 1.0 << QStringLiteral("1.00 Мбит/с");
+    QTest::newRow("2.5") << 2.5 << QStringLiteral("2.50 Мбит/с");
+    QTest::newRow("rounds up to 10.00") << 9.999 << QStringLiteral("10.00 Мбит/с");
+    QTest::newRow("exactly 10") << 10.0 << QStringLiteral("10.0 Мбит/с");
+    QTest::newRow("12.34") << 12.34 << QStringLiteral("12.3 Мбит/с");
+    QTest::newRow("exactly 1000") << 1000.0 << QStringLiteral("1.00 Гбит/с");
+    QTest::newRow("1234.5") << 1234.5 << QStringLiteral("1.23 Гбит/с");
+}
+
+void TestMainWindow::bitrateText()
+{
+    QFETCH(double, mbps);
+    QFETCH(QString, text);
+    // A comma locale must not leak into the read-out.
+    QLocale::setDefault(QLocale(QLocale::German));
+    QCOMPARE(formatBitrateMbps(mbps), text);
+    QLocale::setDefault(QLocale::c());
+}
+
+void TestMainWindow::speedLabel_data()
+{
+    QTest::addColumn<double>("down");
+    QTest::addColumn<double>("up");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("quiet") << 0.0 << 0.0 << QStringLiteral("Желі: тыныш · ↓ 0 Кбит/с · ↑ 0 Кбит/с");
+    QTest::newRow("threshold down")
+        << 0.05 << 0.0 << QStringLiteral("Желі: белсенді · ↓ 50.0 Кбит/с · ↑ 0 Кбит/с");
+    QTest::newRow("threshold up") << 0.0 << 0.05
+                                  << QStringLiteral("Желі: белсенді · ↓ 0 Кбит/с · ↑ 50.0 Кбит/с");
+    QTest::newRow("just below") << 0.049 << 0.049
+                                << QStringLiteral("Желі: тыныш · ↓ 49.0 Кбит/с · ↑ 49.0 Кбит/с");
+}
+
+void TestMainWindow::speedLabel()
+{
+    QFETCH(double, down);
+    QFETCH(double, up);
+    QFETCH(QString, text);
+    NetworkSpeedMeter meter;
+    MainWindow w(nullptr, kDeadPort, &meter);
+    auto *label = w.findChild<QLabel *>(QStringLiteral("netSpeedLabel"));
+    QVERIFY(label);
+    QCOMPARE(label->text(), QStringLiteral("Желі: күту…"));
+    emit meter.ratesUpdated(down, up);
+    QCOMPARE(label->text(), text);
+    QCOMPARE(label->toolTip(),
+             QStringLiteral("Жергілікті прокси арқылы серверге бағытталған нақты уақыттағы "
+                            "дерек ағыны."));
+}
+
+void TestMainWindow::speedLabelHiddenWithoutMeter()
+{
+    MainWindow w(nullptr, kDeadPort, nullptr);
+    w.show();
+    auto *label = w.findChild<QLabel *>(QStringLiteral("netSpeedLabel"));
+    QVERIFY(label);
+    QVERIFY(!label->isVisible());
+    QVERIFY(w.findChild<QLabel *>(QStringLiteral("liveEpgStrip"))->isVisible());
+}
+
+void TestMainWindow::autoHide()
+{
+    MainWindow w(nullptr, kDeadPort, nullptr);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *top = w.findChild<QWidget *>(QStringLiteral("topBar"));
+    auto *bottom = w.findChild<QWidget *>(QStringLiteral("bottomBar"));
+    QTimer *timer = hideTimerOf(w);
+    QVERIFY(top && bottom && timer);
+    QVERIFY(timer->isActive());
+
+    // A tick with the pointer elsewhere hides both bars and the pointer.
+    QVERIFY(QMetaObject::invokeMethod(&w, "hideControls"));
+    QVERIFY(!top->isVisible());
+    QVERIFY(!bottom->isVisible());
+    QCOMPARE(w.cursor().shape(), Qt::BlankCursor);
+    QVERIFY(timer->isActive());
+}
+
+void TestMainWindow::activitySources_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("shows");
+    QTest::newRow("move over video") << 0 << true;
+    QTest::newRow("press over video") << 1 << true;
+    QTest::newRow("key") << 2 << false;
+    QTest::newRow("wheel") << 3 << false;
+    QTest::newRow("move over menu bar") << 4 << false;
+}
+
+void TestMainWindow::activitySources()
+{
+    QFETCH(int, kind);
+    QFETCH(bool, shows);
+    MainWindow w(nullptr, kDeadPort, nullptr);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *top = w.findChild<QWidget *>(QStringLiteral("topBar"));
+    auto *bottom = w.findChild<QWidget *>(QStringLiteral("bottomBar"));
+    QTimer *timer = hideTimerOf(w);
+    QVERIFY(QMetaObject::invokeMethod(&w, "hideControls"));
+    QVERIFY(!top->isVisible());
+
+    // Let part of the period run out so a restart is visible.
+    timer->start(5000);
+    QTest::qWait(0);
+    QWidget *viewport = w.findChild<QGraphicsView *>()->viewport();
+    switch (kind) {
+    case 0:
+        sendMouse(viewport, QEvent::MouseMove);
+        break;
+    case 1:
+        sendMouse(viewport, QEvent::MouseButtonPress);
+        break;
+    case 2:
+        QTest::keyClick(viewport, Qt::Key_A);
+        break;
+    case 3: {
+        QWheelEvent wheel(QPointF(5, 5), viewport->mapToGlobal(QPointF(5, 5)), QPoint(),
+                          QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(viewport, &wheel);
+        break;
+    }
+    case 4:
+        sendMouse(w.menuBar(), QEvent::MouseMove);
+        break;
+    }
+    QCOMPARE(top->isVisible(), shows);
+    QCOMPARE(bottom->isVisible(), shows);
+    QCOMPARE(w.cursor().shape(), shows ? Qt::ArrowCursor : Qt::BlankCursor);
+    if (shows)
+        QVERIFY(timer->remainingTime() > 4500);
+}
+
+void TestMainWindow::resizeKeepsLayersTogether()
+{
+    MainWindow w(nullptr, kDeadPort, nullptr);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *view = w.findChild<QGraphicsView *>();
+    auto *panel = w.findChild<IdleBrandPanel *>();
+    auto *overlay = w.findChild<QWidget *>(QStringLiteral("videoOverlay"));
+    QGraphicsVideoItem *item = nullptr;
+    for (QGraphicsItem *i : view->scene()->items())
+        if ((item = dynamic_cast<QGraphicsVideoItem *>(i)))
+            break;
+    QVERIFY(view && panel && overlay && item);
+
+    for (const QSize size : {QSize(1280, 720), QSize(640, 400), QSize(1000, 900)}) {
+        w.resize(size);
+        QTRY_COMPARE(w.size(), size);
+        const QRect r = w.centralWidget()->rect();
+        QCOMPARE(view->geometry(), r);
+        QCOMPARE(view->sceneRect(), QRectF(r));
+        QCOMPARE(item->size(), QSizeF(r.size()));
+        QCOMPARE(panel->geometry(), r);
+        QCOMPARE(overlay->geometry(), r);
+        QCOMPARE(w.centralWidget()->children().last(), overlay);
+    }
+}
+
+void TestMainWindow::playPause()
+{
+    MainWindow w(nullptr, kDeadPort, nullptr);
+    auto *btn = w.findChild<QPushButton *>(QStringLiteral("playPauseBtn"));
+    QVERIFY(btn);
+    QCOMPARE(btn->accessibleName(), QStringLiteral("Ойнату / Кідірту"));
+    QVERIFY(hasIcon(btn, "pause"));
+    auto *player = w.findChild<QMediaPlayer *>();
+    player->setSource(QUrl());
+    btn->setIcon(QIcon());
+    // Stopped: pressing asks to play and shows "pause", even with no source.
+    btn->click();
+    QVERIFY(hasIcon(btn, "pause"));
+    QCOMPARE(player->playbackState(), QMediaPlayer::StoppedState);
+}
+
+void TestMainWindow::muteAndVolume()
+{
+    MainWindow w(nullptr, kDeadPort, nullptr);
+    auto *out = w.findChild<QAudioOutput *>();
+    auto *mute = button(w, QStringLiteral("Дыбысты өшіру / қосу"));
+    auto *slider = w.findChild<QSlider *>(QStringLiteral("volumeSlider"));
+    QVERIFY(out && mute && slider);
+    QCOMPARE(slider->value(), 50);
+    QCOMPARE(out->volume(), 0.5f);
+    QVERIFY(hasIcon(mute, "vol_on"));
+
+    // Mute and unmute return to the slider's volume; the slider stays.
+    mute->click();
+    QVERIFY(out->isMuted());
+    QVERIFY(hasIcon(mute, "vol_off"));
+    mute->click();
+    QVERIFY(!out->isMuted());
+    QVERIFY(hasIcon(mute, "vol_on"));
+    QCOMPARE(out->volume(), 0.5f);
+    QCOMPARE(slider->value(), 50);
+
+    // Muted, then moved above zero: unmuted.
+    mute->click();
+    slider->setValue(30);
+    QVERIFY(!out->isMuted());
+    QVERIFY(hasIcon(mute, "vol_on"));
+    QCOMPARE(out->volume(), 0.3f);
+
+    // Muted, then moved to zero: stays muted.
+    mute->click();
+    slider->setValue(0);
+    QVERIFY(out->isMuted());
+    QVERIFY(hasIcon(mute, "vol_off"));
+
+    // Not muted at zero: the icon says off, the output is not muted.
+    mute->click();
+    QVERIFY(!out->isMuted());
+    QVERIFY(hasIcon(mute, "vol_on"));
+    slider->setValue(20);
+    slider->setValue(0);
+    QVERIFY(!out->isMuted());
+    QVERIFY(hasIcon(mute, "vol_off"));
+    mute->click();
+    QVERIFY(out->isMuted());
+    QVERIFY(hasIcon(mute, "vol_off"));
+    mute->click();
+    QVERIFY(!out->isMuted());
+    QVERIFY(hasIcon(mute, "vol_on"));
+    QCOMPARE(out->volume(), 0.0f);
+}
+
+void TestMainWindow::alwaysOnTopFromButtonAndMenu()
+{
+    MainWindow w(nullptr, kDeadPort, nullptr);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *pin = button(w, QStringLiteral("Әрқашан үстінде"));
+    QAction *entry = menuEntry(w, QStringLiteral("Әрқашан үстінде"));
+    QVERIFY(pin && entry);
+    QVERIFY(pin->isCheckable() && entry->isCheckable());
+    QVERIFY(!pin->isChecked() && !entry->isChecked());
+
+    int applied = 0;
+    connect(pin, &QPushButton::toggled, &w, [&applied] { ++applied; });
+
+    pin->click();
+    QVERIFY(entry->isChecked());
+    QVERIFY(w.windowFlags() & Qt::WindowStaysOnTopHint);
+    QVERIFY(w.isVisible());
+    QCOMPARE(applied, 1);
+
+    entry->trigger(); // unchecks
+    QVERIFY(!pin->isChecked());
+    QVERIFY(!entry->isChecked());
+    QVERIFY(!(w.windowFlags() & Qt::WindowStaysOnTopHint));
+    QVERIFY(w.isVisible());
+    QCOMPARE(applied, 2);
+
+    entry->trigger();
+    QVERIFY(pin->isChecked());
+    QVERIFY(w.windowFlags() & Qt::WindowStaysOnTopHint);
+    QCOMPARE(applied, 3);
+}
+
+void TestMainWindow::menuTree()
+{
+    MainWindow w(nullptr, kDeadPort, nullptr);
+    QVERIFY(!w.menuBar()->isNativeMenuBar());
+    struct Entry
+    {
+        QString text;
+        QKeySequence keys;
+        Qt::ShortcutContext context;
+        bool checkable;
+    };
+    const QList<QPair<QString, QList<Entry>>> expected = {
+        {QStringLiteral("Файл"),
+         {{QStringLiteral("Шығу"), QKeySequence(QKeySequence::Quit), Qt::ApplicationShortcut,
+           false},
+          {QString(), {}, Qt::WindowShortcut, false},
+          {QStringLiteral("Жаңартуды тексеру"), {}, Qt::WindowShortcut, false}}},
+        {QStringLiteral("Көрініс"),
+         {{QStringLiteral("Телехабарлар кестесі (EPG)"), {}, Qt::WindowShortcut, false},
+          {QStringLiteral("Толық экран"), QKeySequence(Qt::Key_F11), Qt::WindowShortcut, false},
+          {QStringLiteral("Әрқашан үстінде"), {}, Qt::WindowShortcut, true}}},
+        {QStringLiteral("Ойнату"),
+         {{QStringLiteral("Ойнату / Кідірту\tSpace"), {}, Qt::WindowShortcut, false},
+          {QStringLiteral("Ағынды жаңарту"), {}, Qt::WindowShortcut, false}}},
+        {QStringLiteral("Құралдар"),
+         {{QStringLiteral("Баптаулар"), {}, Qt::WindowShortcut, false},
+          {QStringLiteral("Скриншот"), {}, Qt::WindowShortcut, false}}},
+        {QStringLiteral("Көмек"),
+         {{QStringLiteral("Бағдарлама туралы"), {}, Qt::WindowShortcut, false}}},
+    };
+    const QList<QAction *> menus = w.menuBar()->actions();
+    QCOMPARE(menus.size(), expected.size());
+    for (int m = 0; m < menus.size(); ++m) {
+        QCOMPARE(menus[m]->text(), expected[m].first);
+        const QList<QAction *> entries = menus[m]->menu()->actions();
+        QCOMPARE(entries.size(), expected[m].second.size());
+        for (int e = 0; e < entries.size(); ++e) {
+            const Entry &want = expected[m].second[e];
+            QAction *a = entries[e];
+            if (want.text.isEmpty()) {
+                QVERIFY(a->isSeparator());
+                continue;
+            }
+            QCOMPARE(a->text(), want.text);
+            QCOMPARE(a->shortcut(), want.keys);
+            QCOMPARE(a->shortcutContext(), want.context);
+            QCOMPARE(a->isCheckable(), want.checkable);
+            QVERIFY(!a->icon().isNull());
+        }
+    }
+}
+
+void TestMainWindow::menuBarTextIsDark()
+{
+    MainWindow w(nullptr, kDeadPort, nullptr);
+    const QPalette pal = w.menuBar()->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        for (auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+            QCOMPARE(pal.color(group, role), QColor(QStringLiteral("#050505")));
+}
+
+void TestMainWindow::doubleClickTogglesFullScreen()
+{
+    MainWindow w(nullptr, kDeadPort, nullptr);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QWidget *viewport = w.findChild<QGraphicsView *>()->viewport();
+    QVERIFY(!w.isFullScreen());
+    sendMouse(viewport, QEvent::MouseButtonDblClick);
+    QTRY_VERIFY(w.isFullScreen());
+    QVERIFY(w.menuBar()->isVisible());
+    sendMouse(viewport, QEvent::MouseButtonDblClick);
+    QTRY_VERIFY(!w.isFullScreen());
+    QVERIFY(w.menuBar()->isVisible());
+}
+
+void TestMainWindow::idlePanelCoversVideoAtStart()
+{
+    MainWindow w(nullptr, kDeadPort, nullptr);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *panel = w.findChild<IdleBrandPanel *>();
+    QVERIFY(panel);
+    QVERIFY(panel->isVisible());
+    QVERIFY(panel->testAttribute(Qt::WA_TransparentForMouseEvents));
+    QCOMPARE(w.findChild<QMediaPlayer *>()->playbackState(), QMediaPlayer::StoppedState);
+}
+
+void TestMainWindow::liveStripWaiting()
+{
+    MainWindow w(nullptr, kDeadPort, nullptr);
+    auto *strip = w.findChild<QLabel *>(QStringLiteral("liveEpgStrip"));
+    QVERIFY(strip);
+    QVERIFY(strip->text().contains(QStringLiteral("• ТІКЕЛЕЙ ЭФИР")));
+    QVERIFY(strip->text().contains(QStringLiteral("Қазір: …")));
+    QVERIFY(strip->toolTip().isEmpty());
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
