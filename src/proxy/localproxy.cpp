@@ -1,0 +1,276 @@
+#include "localproxy.h"
+
+#include "networkspeedmeter.h"
+#include "requestline.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+const QByteArray kBadRequest = "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n";
+const QByteArray kUriTooLong = "HTTP/1.1 414 URI Too Long\r\nConnection: close\r\n\r\n";
+const QByteArray kInternalError = "HTTP/1.1 500 Internal Server Error\r\nConnection: close\r\n\r\n";
+
+// HTTP/2 origins send no reason phrase; the relay speaks HTTP/1.1 and wants one.
+QByteArray standardReason(int status)
+{
+    switch (status) {
+    case 100:
+        return "Continue";
+    case 101:
+        return "Switching Protocols";
+    case 200:
+        return "OK";
+    case 201:
+        return "Created";
+    case 202:
+        return "Accepted";
+    case 203:
+        return "Non-Authoritative Information";
+    case 204:
+        return "No Content";
+    case 205:
+        return "Reset Content";
+    case 206:
+        return "Partial Content";
+    case 300:
+        return "Multiple Choices";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 304:
+        return "Not Modified";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 406:
+        return "Not Acceptable";
+    case 408:
+        return "Request Timeout";
+    case 409:
+        return "Conflict";
+    case 410:
+        return "Gone";
+    case 411:
+        return "Length Required";
+    case 412:
+        return "Precondition Failed";
+    case 413:
+        return "Content Too Large";
+    case 414:
+        return "URI Too Long";
+    case 415:
+        return "Unsupported Media Type";
+    case 416:
+        return "Range Not Satisfiable";
+    case 429:
+        return "Too Many Requests";
+    case 500:
+        return "Internal Server Error";
+    case 501:
+        return "Not Implemented";
+    case 502:
+        return "Bad Gateway";
+    case 503:
+        return "Service Unavailable";
+    case 504:
+        return "Gateway Timeout";
+    default:
+        return {};
+    }
+}
+
+// Qt inflates these codings by itself because it chose the Accept-Encoding;
+// the relayed body is then the decoded one.
+bool isDecodedByQt(const QByteArray &contentEncoding)
+{
+    static const QByteArrayList decoded{"gzip", "deflate", "br", "zstd"};
+    return decoded.contains(contentEncoding.trimmed().toLower());
+}
+
+} // namespace
+
+LocalProxy::LocalProxy(QObject *parent)
+    : QTcpServer(parent), networkManager(new QNetworkAccessManager(this))
+{}
+
+void LocalProxy::setTargetHost(const QString &host)
+{
+    targetHost = host;
+}
+
+void LocalProxy::setSpeedMeter(NetworkSpeedMeter *meter)
+{
+    speedMeter = meter;
+}
+
+void LocalProxy::incomingConnection(qintptr socketDescriptor)
+{
+    // Owned by this server; it deletes itself when its client goes away.
+    new ProxyConnection(socketDescriptor, targetHost, networkManager, speedMeter, this);
+}
+
+ProxyConnection::ProxyConnection(qintptr socketDescriptor, const QString &host,
+                                 QNetworkAccessManager *manager, NetworkSpeedMeter *meter,
+                                 QObject *parent)
+    : QObject(parent), clientSocket(new QTcpSocket(this)), networkManager(manager),
+      targetHost(host), speedMeter(meter)
+{
+    if (!clientSocket->setSocketDescriptor(socketDescriptor)) {
+        deleteLater();
+        return;
+    }
+    connect(clientSocket, &QTcpSocket::readyRead, this, &ProxyConnection::onClientReadyRead);
+    connect(clientSocket, &QTcpSocket::disconnected, this, &ProxyConnection::onClientDisconnected);
+
+    // A client that never finishes its request line must not hold the socket forever.
+    requestTimer = new QTimer(this);
+    requestTimer->setSingleShot(true);
+    connect(requestTimer, &QTimer::timeout, clientSocket, &QTcpSocket::disconnectFromHost);
+    requestTimer->start(requestLineTimeoutMs());
+}
+
+void ProxyConnection::onClientReadyRead()
+{
+    const QByteArray block = clientSocket->readAll();
+    if (speedMeter && !block.isEmpty())
+        speedMeter->recordUploadBytes(block.size());
+    if (upstreamReply || headersSent)
+        return;
+
+    requestBuffer.append(block);
+    const RequestLine line = parseRequestLine(requestBuffer);
+    switch (line.status) {
+    case RequestLine::Status::Incomplete:
+        return;
+    case RequestLine::Status::TooLong:
+        answerAndClose(kUriTooLong);
+        return;
+    case RequestLine::Status::BadRequest:
+        answerAndClose(kBadRequest);
+        return;
+    case RequestLine::Status::Target:
+        break;
+    }
+
+    const QUrl url = upstreamUrl(targetHost, line.target);
+    if (!url.isValid()) {
+        answerAndClose(kBadRequest);
+        return;
+    }
+    requestTimer->stop();
+
+    QNetworkRequest request(url);
+    request.setRawHeader("User-Agent", "Mozilla/5.0 (Windows NT 10.0; Win64; x64)");
+    upstreamReply = networkManager->get(request);
+    connect(upstreamReply, &QNetworkReply::readyRead, this, &ProxyConnection::onTargetReadyRead);
+    connect(upstreamReply, &QNetworkReply::finished, this, &ProxyConnection::onTargetFinished);
+}
+
+void ProxyConnection::onClientDisconnected()
+{
+    requestTimer->stop();
+    if (upstreamReply) {
+        // Aborting finishes the reply at once; onTargetFinished then releases it.
+        upstreamReply->abort();
+        if (upstreamReply) {
+            upstreamReply->deleteLater();
+            upstreamReply = nullptr;
+        }
+    }
+    clientSocket->deleteLater();
+    deleteLater();
+}
+
+void ProxyConnection::onTargetReadyRead()
+{
+    if (!headersSent)
+        writeHead();
+    const QByteArray block = upstreamReply->readAll();
+    if (block.isEmpty())
+        return;
+    if (speedMeter)
+        speedMeter->recordDownloadBytes(block.size());
+    if (clientSocket->state() == QAbstractSocket::ConnectedState)
+        clientSocket->write(block);
+}
+
+void ProxyConnection::onTargetFinished()
+{
+    QNetworkReply *reply = upstreamReply;
+    if (!reply)
+        return;
+    if (reply->bytesAvailable() > 0)
+        onTargetReadyRead();
+
+    // A status means the origin answered, even with an empty body or an error
+    // code; only a fetch that got no answer at all becomes a 500.
+    const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+    if (!headersSent && (answered || reply->error() == QNetworkReply::NoError))
+        writeHead();
+    else if (!headersSent && clientSocket->state() == QAbstractSocket::ConnectedState)
+        clientSocket->write(kInternalError);
+
+    // Cleared first: disconnecting may re-enter onClientDisconnected.
+    upstreamReply = nullptr;
+    reply->deleteLater();
+    clientSocket->disconnectFromHost();
+}
+
+void ProxyConnection::answerAndClose(const QByteArray &answer)
+{
+    requestTimer->stop();
+    headersSent = true;
+    clientSocket->write(answer);
+    clientSocket->disconnectFromHost();
+}
+
+void ProxyConnection::writeHead()
+{
+    headersSent = true;
+    if (clientSocket->state() != QAbstractSocket::ConnectedState)
+        return;
+
+    int status = upstreamReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status == 0)
+        status = 200;
+    QByteArray reason =
+        upstreamReply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
+    if (reason.isEmpty())
+        reason = standardReason(status);
+
+    const bool decoded = isDecodedByQt(upstreamReply->rawHeader("Content-Encoding"));
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\n";
+    for (const auto &[name, value] : upstreamReply->rawHeaderPairs()) {
+        const QByteArray key = name.toLower();
+        // The body arrives de-chunked, and this relay sets its own Connection.
+        if (key == "transfer-encoding" || key == "connection" || key == "keep-alive")
+            continue;
+        // Neither describes a body that Qt has already inflated.
+        if (decoded && (key == "content-encoding" || key == "content-length"))
+            continue;
+        // Qt joins repeated Set-Cookie headers with newlines.
+        for (const QByteArray &line : value.split('\n'))
+            head += name + ": " + line + "\r\n";
+    }
+    head += "Connection: close\r\n\r\n";
+    clientSocket->write(head);
+}

@@ -8,6 +8,7 @@
 class QNetworkAccessManager;
 class QNetworkReply;
 class QTcpSocket;
+class QTimer;
 class NetworkSpeedMeter;
 
 // Loopback HTTP relay: every accepted connection forwards one GET to the
@@ -53,4 +54,8 @@ private:
     NetworkSpeedMeter *speedMeter = nullptr;
     bool headersSent = false;
     QByteArray requestBuffer;
+    QTimer *requestTimer = nullptr;
+
+    void answerAndClose(const QByteArray &answer);
+    void writeHead();
 };
