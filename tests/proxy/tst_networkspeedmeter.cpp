@@ -1,0 +1,79 @@
+#include "networkspeedmeter.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+class TestNetworkSpeedMeter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void reportsBytesOfOneTick_data();
+    void reportsBytesOfOneTick();
+    void bytesRecordedAtTickGoToNextTick();
+};
+
+void TestNetworkSpeedMeter::reportsBytesOfOneTick_data()
+{
+    QTest::addColumn<QList<qint64>>("down");
+    QTest::addColumn<QList<qint64>>("up");
+    QTest::addColumn<double>("mbpsDown");
+    QTest::addColumn<double>("mbpsUp");
+
+    QTest::newRow("no traffic") << QList<qint64>{} << QList<qint64>{} << 0.0 << 0.0;
+    QTest::newRow("zero and negative ignored")
+        << QList<qint64>{0, -5} << QList<qint64>{0, -5} << 0.0 << 0.0;
+    QTest::newRow("10 Mbit/s down") << QList<qint64>{1250000} << QList<qint64>{} << 10.0 << 0.0;
+    QTest::newRow("sums, negative ignored")
+        << QList<qint64>{1000000, -5, 250000} << QList<qint64>{125000, 0} << 10.0 << 1.0;
+}
+
+void TestNetworkSpeedMeter::reportsBytesOfOneTick()
+{
+    QFETCH(QList<qint64>, down);
+    QFETCH(QList<qint64>, up);
+    QFETCH(double, mbpsDown);
+    QFETCH(double, mbpsUp);
+
+    NetworkSpeedMeter meter;
+    QSignalSpy spy(&meter, &NetworkSpeedMeter::ratesUpdated);
+    // Record right after a tick so that everything lands in the next one.
+    QVERIFY(spy.wait(2000));
+    for (qint64 bytes : down)
+        meter.recordDownloadBytes(bytes);
+    for (qint64 bytes : up)
+        meter.recordUploadBytes(bytes);
+
+    QVERIFY(spy.wait(2000));
+    QCOMPARE(spy.at(1).at(0).toDouble(), mbpsDown);
+    QCOMPARE(spy.at(1).at(1).toDouble(), mbpsUp);
+    QVERIFY(spy.wait(2000));
+    QCOMPARE(spy.at(2).at(0).toDouble(), 0.0);
+    QCOMPARE(spy.at(2).at(1).toDouble(), 0.0);
+}
+
+void TestNetworkSpeedMeter::bytesRecordedAtTickGoToNextTick()
+{
+    NetworkSpeedMeter meter;
+    QSignalSpy spy(&meter, &NetworkSpeedMeter::ratesUpdated);
+    bool recorded = false;
+    connect(&meter, &NetworkSpeedMeter::ratesUpdated, this, [&] {
+        if (!recorded) {
+            recorded = true;
+            meter.recordDownloadBytes(125000);
+            meter.recordUploadBytes(250000);
+        }
+    });
+
+    QVERIFY(spy.wait(2000));
+    QCOMPARE(spy.at(0).at(0).toDouble(), 0.0);
+    QVERIFY(spy.wait(2000));
+    QCOMPARE(spy.at(1).at(0).toDouble(), 1.0);
+    QCOMPARE(spy.at(1).at(1).toDouble(), 2.0);
+    QVERIFY(spy.wait(2000));
+    QCOMPARE(spy.at(2).at(0).toDouble(), 0.0);
+    QCOMPARE(spy.at(2).at(1).toDouble(), 0.0);
+}
+
+QTEST_GUILESS_MAIN(TestNetworkSpeedMeter)
+#include "tst_networkspeedmeter.moc"
