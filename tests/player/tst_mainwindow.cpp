@@ -40,6 +40,16 @@ bool hasIcon(const QPushButton *b, const char *name)
     return b->icon().pixmap(48, 48).toImage() == want;
 }
 
+// The panel has no meta-object of its own, so findChild cannot tell it apart.
+IdleBrandPanel *idlePanelOf(QWidget &w)
+{
+    const auto widgets = w.findChildren<QWidget *>();
+    for (QWidget *child : widgets)
+        if (auto *panel = dynamic_cast<IdleBrandPanel *>(child))
+            return panel;
+    return nullptr;
+}
+
 QTimer *hideTimerOf(QWidget &w)
 {
     const auto timers = w.findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
@@ -89,7 +99,7 @@ private slots:
     void menuTree();
     void menuBarTextIsDark();
     void doubleClickTogglesFullScreen();
-    void idlePanelCoversVideoAtStart();
+    void idlePanelFollowsPlaybackState();
     void liveStripWaiting();
 };
 
@@ -244,7 +254,7 @@ void TestMainWindow::resizeKeepsLayersTogether()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     auto *view = w.findChild<QGraphicsView *>();
-    auto *panel = w.findChild<IdleBrandPanel *>();
+    auto *panel = idlePanelOf(w);
     auto *overlay = w.findChild<QWidget *>(QStringLiteral("videoOverlay"));
     QGraphicsVideoItem *item = nullptr;
     for (QGraphicsItem *i : view->scene()->items())
@@ -278,7 +288,17 @@ void TestMainWindow::playPause()
     // Stopped: pressing asks to play and shows "pause", even with no source.
     btn->click();
     QVERIFY(hasIcon(btn, "pause"));
-    QCOMPARE(player->playbackState(), QMediaPlayer::StoppedState);
+
+    // The back end enters the playing state even for a source it cannot read.
+    player->setSource(QUrl(QStringLiteral("http://127.0.0.1:1/x.m3u8")));
+    btn->click();
+    QTRY_COMPARE(player->playbackState(), QMediaPlayer::PlayingState);
+    btn->click();
+    QCOMPARE(player->playbackState(), QMediaPlayer::PausedState);
+    QVERIFY(hasIcon(btn, "play"));
+    btn->click();
+    QCOMPARE(player->playbackState(), QMediaPlayer::PlayingState);
+    QVERIFY(hasIcon(btn, "pause"));
 }
 
 void TestMainWindow::muteAndVolume()
@@ -441,16 +461,27 @@ void TestMainWindow::doubleClickTogglesFullScreen()
     QVERIFY(w.menuBar()->isVisible());
 }
 
-void TestMainWindow::idlePanelCoversVideoAtStart()
+void TestMainWindow::idlePanelFollowsPlaybackState()
 {
     MainWindow w(nullptr, kDeadPort, nullptr);
+    auto *panel = idlePanelOf(w);
+    auto *player = w.findChild<QMediaPlayer *>();
+    QVERIFY(panel && player);
+    // Before any stream the panel covers the video and lets the mouse through.
+    QVERIFY(!panel->isHidden());
+    QVERIFY(panel->testAttribute(Qt::WA_TransparentForMouseEvents));
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    auto *panel = w.findChild<IdleBrandPanel *>();
-    QVERIFY(panel);
+    // Shown exactly while stopped, whatever the source.
+    player->play();
+    QTRY_COMPARE(player->playbackState(), QMediaPlayer::PlayingState);
+    QVERIFY(!panel->isVisible());
+    player->pause();
+    QTRY_COMPARE(player->playbackState(), QMediaPlayer::PausedState);
+    QVERIFY(!panel->isVisible());
+    player->stop();
+    QTRY_COMPARE(player->playbackState(), QMediaPlayer::StoppedState);
     QVERIFY(panel->isVisible());
-    QVERIFY(panel->testAttribute(Qt::WA_TransparentForMouseEvents));
-    QCOMPARE(w.findChild<QMediaPlayer *>()->playbackState(), QMediaPlayer::StoppedState);
 }
 
 void TestMainWindow::liveStripWaiting()

@@ -5,6 +5,7 @@
 #include <QMediaPlayer>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
