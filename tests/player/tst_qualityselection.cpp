@@ -19,6 +19,13 @@ const QByteArray kMaster = "#EXTM3U\n"
                            "#EXT-X-STREAM-INF:BANDWIDTH=800000,NAME=\"Орташа\"\n"
                            "https://cdn.example.net/x/720.m3u8?t=1\n";
 
+FakeResponse masterAnswer()
+{
+    FakeResponse r;
+    r.bodyPieces = {kMaster};
+    return r;
+}
+
 QSettings store()
 {
     return QSettings(QStringLiteral("VostanTV"), QStringLiteral("Player"));
@@ -49,7 +56,7 @@ private:
         ~Fixture() { delete window; }
     };
     // Starts a window whose relay is the fake origin and waits for the box.
-    bool start(Fixture &f, int expectedEntries);
+    bool start(Fixture &f, const FakeResponse &answer, int expectedEntries);
     QString root(const Fixture &f) const { return f.origin.url(); }
 };
 
@@ -58,8 +65,9 @@ void TestQualitySelection::init()
     store().clear();
 }
 
-bool TestQualitySelection::start(Fixture &f, int expectedEntries)
+bool TestQualitySelection::start(Fixture &f, const FakeResponse &answer, int expectedEntries)
 {
+    f.origin.setResponse(answer);
     if (!f.origin.listen())
         return false;
     f.window = new MainWindow(nullptr, f.origin.port(), nullptr);
@@ -74,10 +82,7 @@ bool TestQualitySelection::start(Fixture &f, int expectedEntries)
 void TestQualitySelection::firstRunPlaysMaster()
 {
     Fixture f;
-    FakeResponse r;
-    r.bodyPieces = {kMaster};
-    f.origin.setResponse(r);
-    QVERIFY(start(f, 4));
+    QVERIFY(start(f, masterAnswer(), 4));
     QCOMPARE(f.origin.requests().first().target, QByteArray("/hls/master.m3u8"));
     QCOMPARE(f.combo->currentIndex(), 0);
     QCOMPARE(f.combo->itemText(0), QStringLiteral("Авто (тірек қоюшы)"));
@@ -93,10 +98,7 @@ void TestQualitySelection::rememberedVariantIsSelected()
     store().setValue(QStringLiteral("hlsVariantUri"),
                      QStringLiteral("https://cdn.example.net/x/720.m3u8?t=1"));
     Fixture f;
-    FakeResponse r;
-    r.bodyPieces = {kMaster};
-    f.origin.setResponse(r);
-    QVERIFY(start(f, 4));
+    QVERIFY(start(f, masterAnswer(), 4));
     QCOMPARE(f.combo->currentIndex(), 2);
     // Another host in the playlist still goes through the relay.
     QCOMPARE(f.player->source(), QUrl(root(f) + QStringLiteral("/x/720.m3u8?t=1")));
@@ -121,10 +123,7 @@ void TestQualitySelection::choices()
     QFETCH(QString, stored);
     QFETCH(QString, path);
     Fixture f;
-    FakeResponse r;
-    r.bodyPieces = {kMaster};
-    f.origin.setResponse(r);
-    QVERIFY(start(f, 4));
+    QVERIFY(start(f, masterAnswer(), 4));
     auto *playPause = f.window->findChild<QPushButton *>(QStringLiteral("playPauseBtn"));
 
     // The user's pick, twice: picking the current entry again stores and
@@ -143,10 +142,7 @@ void TestQualitySelection::choices()
 void TestQualitySelection::rebuildWritesNothing()
 {
     Fixture f;
-    FakeResponse r;
-    r.bodyPieces = {kMaster};
-    f.origin.setResponse(r);
-    QVERIFY(start(f, 4));
+    QVERIFY(start(f, masterAnswer(), 4));
     int handled = 0;
     connect(f.combo, &QComboBox::activated, this, [&handled] { ++handled; });
     connect(f.combo, &QComboBox::currentIndexChanged, this, [&handled] { ++handled; });
@@ -165,10 +161,9 @@ void TestQualitySelection::failedFetchFallsBackToMaster()
 {
     store().setValue(QStringLiteral("hlsVariantUri"), QStringLiteral("high/index.m3u8"));
     Fixture f;
-    FakeResponse r;
-    r.action = FakeResponse::Action::Reset;
-    f.origin.setResponse(r);
-    QVERIFY(start(f, 1));
+    FakeResponse reset;
+    reset.action = FakeResponse::Action::Reset;
+    QVERIFY(start(f, reset, 1));
     QCOMPARE(f.combo->itemText(0), QStringLiteral("Авто (тірек қоюшы)"));
     QCOMPARE(f.player->source(), QUrl(root(f) + QStringLiteral("/hls/master.m3u8")));
     QCOMPARE(store().value(QStringLiteral("hlsVariantUri")).toString(),
