@@ -218,8 +218,6 @@ void ProxyConnection::onTargetFinished()
     QNetworkReply *reply = upstreamReply;
     if (!reply)
         return;
-    if (reply->bytesAvailable() > 0)
-        onTargetReadyRead();
 
     // A status means the origin answered, even with an empty body or an error
     // code; only a fetch that got no answer at all becomes a 500.

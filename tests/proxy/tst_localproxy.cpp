@@ -124,6 +124,8 @@ void TestLocalProxy::forwardsOneGet_data()
         << QByteArray("/hls/master.m3u8");
     QTest::newRow("split in line end")
         << QList<QByteArray>{"GET /a HTTP/1.1\r", "\n\r\n"} << QByteArray("/a");
+    QTest::newRow("headers in a later read")
+        << QList<QByteArray>{"GET /a HTTP/1.1\r\n", "Host: evil\r\n\r\n"} << QByteArray("/a");
     QTest::newRow("POST") << QList<QByteArray>{"POST /a HTTP/1.1\r\nContent-Length: 2\r\n\r\nxy"}
                           << QByteArray("/a");
     QTest::newRow("extra spaces")
