@@ -211,23 +211,18 @@ void TestLocalProxy::relaysAnswer_data()
     QTest::addColumn<QByteArray>("expected");
 
     const Headers text{{"Content-Type", "text/plain"}};
-    FakeResponse chunked = reply(200, "OK", text, {"abc", "defg"});
+    FakeResponse chunked =
+        reply(200, "OK", {{"tRANSFER-eNCODING", "chunked"}, text.first()}, {"abc", "defg"});
     chunked.framing = FakeResponse::Framing::Chunked;
-    QTest::newRow("chunked") << chunked
-                             << QByteArray("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
-                                           "Connection: close\r\n\r\nabcdefg");
-    chunked.headers = {{"tRANSFER-eNCODING", "chunked"}};
-    QTest::newRow("chunked, name in odd case")
-        << chunked << QByteArray("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nabcdefg");
+    QTest::newRow("chunked, name in any case")
+        << chunked
+        << QByteArray(
+               "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\nabcdefg");
 
     QTest::newRow("origin's reason with body")
         << reply(404, "Nicht Gefunden", text, {"nope"})
         << QByteArray("HTTP/1.1 404 Nicht Gefunden\r\nContent-Type: text/plain\r\n"
                       "Content-Length: 4\r\nConnection: close\r\n\r\nnope");
-    QTest::newRow("5xx with body")
-        << reply(503, "Busy", {{"Retry-After", "5"}}, {"later"})
-        << QByteArray("HTTP/1.1 503 Busy\r\nRetry-After: 5\r\nContent-Length: 5\r\n"
-                      "Connection: close\r\n\r\nlater");
     QTest::newRow("404 without body")
         << reply(404, "Gone Fishing", {}, {})
         << QByteArray(

@@ -24,8 +24,8 @@ void TestNetworkSpeedMeter::reportsBytesOfOneTick_data()
     QTest::newRow("zero and negative ignored")
         << QList<qint64>{0, -5} << QList<qint64>{0, -5} << 0.0 << 0.0;
     QTest::newRow("10 Mbit/s down") << QList<qint64>{1250000} << QList<qint64>{} << 10.0 << 0.0;
-    QTest::newRow("sums, negative ignored")
-        << QList<qint64>{1000000, -5, 250000} << QList<qint64>{125000, 0} << 10.0 << 1.0;
+}
+<< QList<qint64>{125000, 0} << 10.0 << 1.0;
 }
 
 void TestNetworkSpeedMeter::reportsBytesOfOneTick()
