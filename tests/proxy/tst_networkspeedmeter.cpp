@@ -25,8 +25,6 @@ void TestNetworkSpeedMeter::reportsBytesOfOneTick_data()
         << QList<qint64>{0, -5} << QList<qint64>{0, -5} << 0.0 << 0.0;
     QTest::newRow("10 Mbit/s down") << QList<qint64>{1250000} << QList<qint64>{} << 10.0 << 0.0;
 }
-<< QList<qint64>{125000, 0} << 10.0 << 1.0;
-}
 
 void TestNetworkSpeedMeter::reportsBytesOfOneTick()
 {
