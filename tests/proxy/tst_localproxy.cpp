@@ -9,7 +9,6 @@
 #include <QTest>
 
 using Headers = QList<QPair<QByteArray, QByteArray>>;
-Q_DECLARE_METATYPE(FakeResponse)
 
 namespace {
 

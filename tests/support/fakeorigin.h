@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMetaType>
 #include <QObject>
 #include <QPair>
 #include <QString>
@@ -57,6 +58,8 @@ struct FakeResponse
     // FakeOrigin::sendNextPiece(), so a test can see every piece arrive.
     bool stepped = false;
 };
+
+Q_DECLARE_METATYPE(FakeResponse) // usable as a QTest data column
 
 struct ReceivedRequest
 {
