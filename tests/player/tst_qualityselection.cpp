@@ -17,7 +17,9 @@ const QByteArray kMaster = "#EXTM3U\n"
                            "#EXT-X-STREAM-INF:BANDWIDTH=1500000,RESOLUTION=640x360\n"
                            "high/index.m3u8\n"
                            "#EXT-X-STREAM-INF:BANDWIDTH=800000,NAME=\"Орташа\"\n"
-                           "https://cdn.example.net/x/720.m3u8?t=1\n";
+                           "https://cdn.example.net/x/720.m3u8?t=1\n"
+                           "#EXT-X-STREAM-INF:BANDWIDTH=100000\n"
+                           "HTTPS://cdn.example.net/x/a%20b.m3u8?sig=a%26b\n";
 
 FakeResponse masterAnswer()
 {
@@ -82,13 +84,14 @@ bool TestQualitySelection::start(Fixture &f, const FakeResponse &answer, int exp
 void TestQualitySelection::firstRunPlaysMaster()
 {
     Fixture f;
-    QVERIFY(start(f, masterAnswer(), 4));
+    QVERIFY(start(f, masterAnswer(), 5));
     QCOMPARE(f.origin.requests().first().target, QByteArray("/hls/master.m3u8"));
     QCOMPARE(f.combo->currentIndex(), 0);
     QCOMPARE(f.combo->itemText(0), QStringLiteral("Авто (тірек қоюшы)"));
     QCOMPARE(f.combo->itemText(1), QStringLiteral("640x360"));
     QCOMPARE(f.combo->itemText(2), QStringLiteral("Орташа"));
     QCOMPARE(f.combo->itemText(3), QStringLiteral("256x144"));
+    QCOMPARE(f.combo->itemText(4), QStringLiteral("100 kbps"));
     QCOMPARE(f.player->source(), QUrl(root(f) + QStringLiteral("/hls/master.m3u8")));
     QVERIFY(!store().contains(QStringLiteral("hlsVariantUri")));
 }
@@ -98,7 +101,7 @@ void TestQualitySelection::rememberedVariantIsSelected()
     store().setValue(QStringLiteral("hlsVariantUri"),
                      QStringLiteral("https://cdn.example.net/x/720.m3u8?t=1"));
     Fixture f;
-    QVERIFY(start(f, masterAnswer(), 4));
+    QVERIFY(start(f, masterAnswer(), 5));
     QCOMPARE(f.combo->currentIndex(), 2);
     // Another host in the playlist still goes through the relay.
     QCOMPARE(f.player->source(), QUrl(root(f) + QStringLiteral("/x/720.m3u8?t=1")));
@@ -115,6 +118,11 @@ void TestQualitySelection::choices_data()
     QTest::newRow("absolute elsewhere")
         << 2 << QStringLiteral("https://cdn.example.net/x/720.m3u8?t=1")
         << QStringLiteral("/x/720.m3u8?t=1");
+    // An escaped "&" must stay escaped, or the signature splits in two.
+    QTest::newRow("escapes kept") << 4
+                                  << QStringLiteral(
+                                         "HTTPS://cdn.example.net/x/a%20b.m3u8?sig=a%26b")
+                                  << QStringLiteral("/x/a%20b.m3u8?sig=a%26b");
 }
 
 void TestQualitySelection::choices()
@@ -123,7 +131,7 @@ void TestQualitySelection::choices()
     QFETCH(QString, stored);
     QFETCH(QString, path);
     Fixture f;
-    QVERIFY(start(f, masterAnswer(), 4));
+    QVERIFY(start(f, masterAnswer(), 5));
     auto *playPause = f.window->findChild<QPushButton *>(QStringLiteral("playPauseBtn"));
 
     // The user's pick, twice: picking the current entry again stores and
@@ -142,7 +150,7 @@ void TestQualitySelection::choices()
 void TestQualitySelection::rebuildWritesNothing()
 {
     Fixture f;
-    QVERIFY(start(f, masterAnswer(), 4));
+    QVERIFY(start(f, masterAnswer(), 5));
     int handled = 0;
     connect(f.combo, &QComboBox::activated, this, [&handled] { ++handled; });
     connect(f.combo, &QComboBox::currentIndexChanged, this, [&handled] { ++handled; });
@@ -151,7 +159,7 @@ void TestQualitySelection::rebuildWritesNothing()
     handled = 0;
     QVERIFY(QMetaObject::invokeMethod(f.window, "refreshStream"));
     QTRY_COMPARE(f.combo->currentIndex(), 0);
-    QCOMPARE(f.combo->count(), 4);
+    QCOMPARE(f.combo->count(), 5);
     QCOMPARE(handled, 0);
     QVERIFY(!store().contains(QStringLiteral("hlsVariantUri")));
 }
