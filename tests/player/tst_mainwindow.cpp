@@ -312,44 +312,41 @@ void TestMainWindow::muteAndVolume()
     QCOMPARE(out->volume(), 0.5f);
     QVERIFY(hasIcon(mute, "vol_on"));
 
-    // Mute and unmute return to the slider's volume; the slider stays.
-    mute->click();
-    QVERIFY(out->isMuted());
-    QVERIFY(hasIcon(mute, "vol_off"));
-    mute->click();
-    QVERIFY(!out->isMuted());
-    QVERIFY(hasIcon(mute, "vol_on"));
-    QCOMPARE(out->volume(), 0.5f);
-    QCOMPARE(slider->value(), 50);
-
-    // Muted, then moved above zero: unmuted.
-    mute->click();
-    slider->setValue(30);
-    QVERIFY(!out->isMuted());
-    QVERIFY(hasIcon(mute, "vol_on"));
-    QCOMPARE(out->volume(), 0.3f);
-
-    // Muted, then moved to zero: stays muted.
-    mute->click();
-    slider->setValue(0);
-    QVERIFY(out->isMuted());
-    QVERIFY(hasIcon(mute, "vol_off"));
-
-    // Not muted at zero: the icon says off, the output is not muted.
-    mute->click();
-    QVERIFY(!out->isMuted());
-    QVERIFY(hasIcon(mute, "vol_on"));
-    slider->setValue(20);
-    slider->setValue(0);
-    QVERIFY(!out->isMuted());
-    QVERIFY(hasIcon(mute, "vol_off"));
-    mute->click();
-    QVERIFY(out->isMuted());
-    QVERIFY(hasIcon(mute, "vol_off"));
-    mute->click();
-    QVERIFY(!out->isMuted());
-    QVERIFY(hasIcon(mute, "vol_on"));
-    QCOMPARE(out->volume(), 0.0f);
+    // One user action per row: -1 presses mute, anything else moves the slider.
+    struct Step
+    {
+        int action;
+        bool muted;
+        const char *icon;
+        float volume;
+    };
+    const Step steps[] = {
+        {-1, true, "vol_off", 0.5f}, // mute keeps the volume
+        {-1, false, "vol_on", 0.5f}, // unmute returns to the slider's volume
+        {-1, true, "vol_off", 0.5f}, //
+        {30, false, "vol_on", 0.3f}, // muted, moved above zero: unmuted
+        {-1, true, "vol_off", 0.3f}, //
+        {0, true, "vol_off", 0.0f},  // muted, moved to zero: stays muted
+        {-1, false, "vol_on", 0.0f}, //
+        {20, false, "vol_on", 0.2f}, //
+        {0, false, "vol_off", 0.0f}, // zero shows off without muting
+        {-1, true, "vol_off", 0.0f}, //
+        {-1, false, "vol_on", 0.0f}, // unmuted at zero shows on
+    };
+    int row = 0;
+    for (const Step &step : steps) {
+        const int sliderBefore = slider->value();
+        if (step.action < 0)
+            mute->click();
+        else
+            slider->setValue(step.action);
+        const QByteArray where = "step " + QByteArray::number(row++);
+        QVERIFY2(out->isMuted() == step.muted, where);
+        QVERIFY2(hasIcon(mute, step.icon), where);
+        QVERIFY2(out->volume() == step.volume, where);
+        if (step.action < 0)
+            QVERIFY2(slider->value() == sliderBefore, where);
+    }
 }
 
 void TestMainWindow::alwaysOnTopFromButtonAndMenu()
