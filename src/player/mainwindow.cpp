@@ -59,6 +59,11 @@ QString masterUrl(quint16 port)
     return QStringLiteral("http://127.0.0.1:%1/hls/master.m3u8").arg(port);
 }
 
+void addAutomaticQualityEntry(QComboBox *combo)
+{
+    combo->addItem(MainWindow::tr("Авто (тірек қоюшы)"), QString());
+}
+
 QSettings settingsStore()
 {
     return QSettings(QStringLiteral("VostanTV"), QStringLiteral("Player"));
@@ -253,7 +258,7 @@ void MainWindow::buildOverlay(QWidget *central)
     qualityCombo->setToolTip(tr("Бейне сапасы"));
     qualityCombo->setAccessibleName(tr("Бейне сапасы"));
     qualityCombo->setAutoFillBackground(false);
-    qualityCombo->addItem(tr("Авто (тірек қоюшы)"), QString());
+    addAutomaticQualityEntry(qualityCombo);
 
     networkManager = new QNetworkAccessManager(this);
     connect(qualityCombo, &QComboBox::activated, this, &MainWindow::onQualityActivated);
@@ -396,33 +401,31 @@ void MainWindow::setupMenus()
 {
     QStyle *st = style();
     QMenuBar *bar = menuBar();
-    const auto icon = [st](QStyle::StandardPixmap sp) {
-        return st->standardIcon(sp);
+    // A window-wide entry with its style icon, wired to a slot of this window.
+    const auto entry = [this, st](QMenu *menu, QStyle::StandardPixmap icon, const QString &text,
+                                  void (MainWindow::*slot)()) {
+        QAction *action = menu->addAction(st->standardIcon(icon), text);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, slot);
+        return action;
     };
 
     QMenu *fileMenu = bar->addMenu(tr("Файл"));
-    QAction *quitAction = fileMenu->addAction(icon(QStyle::SP_DialogCloseButton), tr("Шығу"));
+    QAction *quitAction =
+        fileMenu->addAction(st->standardIcon(QStyle::SP_DialogCloseButton), tr("Шығу"));
     quitAction->setShortcut(QKeySequence::Quit);
     quitAction->setShortcutContext(Qt::ApplicationShortcut);
     connect(quitAction, &QAction::triggered, qApp, &QApplication::quit);
     fileMenu->addSeparator();
-    QAction *updateAction =
-        fileMenu->addAction(icon(QStyle::SP_BrowserReload), tr("Жаңартуды тексеру"));
-    updateAction->setShortcutContext(Qt::WindowShortcut);
-    connect(updateAction, &QAction::triggered, this, &MainWindow::checkUpdates);
+    entry(fileMenu, QStyle::SP_BrowserReload, tr("Жаңартуды тексеру"), &MainWindow::checkUpdates);
 
     QMenu *viewMenu = bar->addMenu(tr("Көрініс"));
-    QAction *epgAction = viewMenu->addAction(icon(QStyle::SP_FileDialogContentsView),
-                                             tr("Телехабарлар кестесі (EPG)"));
-    epgAction->setShortcutContext(Qt::WindowShortcut);
-    connect(epgAction, &QAction::triggered, this, &MainWindow::openEpgDialog);
-    QAction *fullAction =
-        viewMenu->addAction(icon(QStyle::SP_TitleBarMaxButton), tr("Толық экран"));
-    fullAction->setShortcut(QKeySequence(Qt::Key_F11));
-    fullAction->setShortcutContext(Qt::WindowShortcut);
-    connect(fullAction, &QAction::triggered, this, &MainWindow::toggleFullscreen);
+    entry(viewMenu, QStyle::SP_FileDialogContentsView, tr("Телехабарлар кестесі (EPG)"),
+          &MainWindow::openEpgDialog);
+    entry(viewMenu, QStyle::SP_TitleBarMaxButton, tr("Толық экран"), &MainWindow::toggleFullscreen)
+        ->setShortcut(QKeySequence(Qt::Key_F11));
     alwaysOnTopAction = viewMenu->addAction(tr("Әрқашан үстінде"));
-    alwaysOnTopAction->setIcon(icon(QStyle::SP_ArrowUp));
+    alwaysOnTopAction->setIcon(st->standardIcon(QStyle::SP_ArrowUp));
     alwaysOnTopAction->setCheckable(true);
     alwaysOnTopAction->setShortcutContext(Qt::WindowShortcut);
     // Only moves the button; its toggled signal applies the flag once.
@@ -432,28 +435,19 @@ void MainWindow::setupMenus()
     });
 
     QMenu *playMenu = bar->addMenu(tr("Ойнату"));
+    // Space itself is the central widget's shortcut; this entry only names it.
     QAction *playAction =
-        playMenu->addAction(icon(QStyle::SP_MediaPlay), tr("Ойнату / Кідірту\tSpace"));
+        playMenu->addAction(st->standardIcon(QStyle::SP_MediaPlay), tr("Ойнату / Кідірту\tSpace"));
     connect(playAction, &QAction::triggered, this, &MainWindow::playPauseClicked);
-    QAction *refreshAction =
-        playMenu->addAction(icon(QStyle::SP_BrowserReload), tr("Ағынды жаңарту"));
-    refreshAction->setShortcutContext(Qt::WindowShortcut);
-    connect(refreshAction, &QAction::triggered, this, &MainWindow::refreshStream);
+    entry(playMenu, QStyle::SP_BrowserReload, tr("Ағынды жаңарту"), &MainWindow::refreshStream);
 
     QMenu *toolsMenu = bar->addMenu(tr("Құралдар"));
-    QAction *settingsAction =
-        toolsMenu->addAction(icon(QStyle::SP_FileDialogDetailedView), tr("Баптаулар"));
-    settingsAction->setShortcutContext(Qt::WindowShortcut);
-    connect(settingsAction, &QAction::triggered, this, &MainWindow::openSettings);
-    QAction *shotAction = toolsMenu->addAction(icon(QStyle::SP_DesktopIcon), tr("Скриншот"));
-    shotAction->setShortcutContext(Qt::WindowShortcut);
-    connect(shotAction, &QAction::triggered, this, &MainWindow::takeScreenshot);
+    entry(toolsMenu, QStyle::SP_FileDialogDetailedView, tr("Баптаулар"), &MainWindow::openSettings);
+    entry(toolsMenu, QStyle::SP_DesktopIcon, tr("Скриншот"), &MainWindow::takeScreenshot);
 
     QMenu *helpMenu = bar->addMenu(tr("Көмек"));
-    QAction *aboutAction =
-        helpMenu->addAction(icon(QStyle::SP_MessageBoxInformation), tr("Бағдарлама туралы"));
-    aboutAction->setShortcutContext(Qt::WindowShortcut);
-    connect(aboutAction, &QAction::triggered, this, &MainWindow::showAbout);
+    entry(helpMenu, QStyle::SP_MessageBoxInformation, tr("Бағдарлама туралы"),
+          &MainWindow::showAbout);
 
     // The style sheet's general rule would leave some menu-bar text light on
     // the light bar.
@@ -480,7 +474,7 @@ void MainWindow::refreshStream()
         if (failed) {
             const QSignalBlocker blocker(qualityCombo);
             qualityCombo->clear();
-            qualityCombo->addItem(tr("Авто (тірек қоюшы)"), QString());
+            addAutomaticQualityEntry(qualityCombo);
         } else {
             fillQualityCombo(body);
         }
@@ -496,7 +490,7 @@ void MainWindow::fillQualityCombo(const QByteArray &playlist)
 
     const QSignalBlocker blocker(qualityCombo);
     qualityCombo->clear();
-    qualityCombo->addItem(tr("Авто (тірек қоюшы)"), QString());
+    addAutomaticQualityEntry(qualityCombo);
     int selected = 0;
     for (const HlsVariant &variant : variants) {
         const int index = qualityCombo->count();
