@@ -129,6 +129,11 @@ void EpgDialog::applyPayload(const EpgPayload &payload)
         header->setSectionResizeMode(1, QHeaderView::Stretch);
         header->setSectionResizeMode(2, QHeaderView::Stretch);
         table->verticalHeader()->setDefaultSectionSize(34);
+        // The outer scroll area scrolls the days; a table squeezed to its own
+        // scroll bar would show a row or two of a day.
+        table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        table->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
+        table->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 
         for (int row = 0; row < day.size(); ++row) {
             const EpgProgramItem &program = day.at(row);
