@@ -1,12 +1,58 @@
 #include "epgservice.h"
 
+#include "channelorigin.h"
+#include "epgparsing.h"
+
+#include <QDateTime>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+
+namespace {
+
+// Set on a reply aborted for its size, so that its payload says why.
+constexpr char kTooLargeProperty[] = "vostanGuideTooLarge";
+
+} // namespace
+
 EpgService::EpgService(QObject *parent, quint16 proxyPort) : QObject(parent), proxyPort(proxyPort)
 {}
 
 void EpgService::fetch()
 {
-    // The guide request and its parsers are not built yet.
+    const QString path = QStringLiteral("/epg_api.php?action=now");
+    const QUrl url(proxyPort != 0
+                       ? QStringLiteral("http://127.0.0.1:%1/epg_api.php?action=now").arg(proxyPort)
+                       : channelOrigin() + path);
+    QNetworkRequest request(url);
+    request.setHeader(
+        QNetworkRequest::UserAgentHeader,
+        QStringLiteral("Mozilla/5.0 (Windows NT 10.0; Win64; x64) VostanTVPlayer/1.1"));
+
+    QNetworkReply *reply = networkManager.get(request);
+    // Give up on an oversized body as it arrives rather than holding it all.
+    connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
+        if (received > kMaxGuideBodyBytes && !reply->property(kTooLargeProperty).toBool()) {
+            reply->setProperty(kTooLargeProperty, true);
+            reply->abort();
+        }
+    });
+    connect(reply, &QNetworkReply::finished, this, &EpgService::onFinished);
 }
 
 void EpgService::onFinished()
-{}
+{
+    auto *reply = qobject_cast<QNetworkReply *>(sender());
+    if (!reply)
+        return;
+    reply->deleteLater();
+
+    EpgPayload payload;
+    if (reply->property(kTooLargeProperty).toBool())
+        payload.error = guideTooLargeError();
+    else if (reply->error() != QNetworkReply::NoError)
+        payload.error = reply->errorString();
+    else
+        payload = parseGuideBody(reply->readAll(), QDateTime::currentDateTimeUtc());
+    emit finishedPayload(payload);
+}

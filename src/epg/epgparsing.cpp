@@ -1,0 +1,458 @@
+#include "epgparsing.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QRegularExpression>
+#include <QStringView>
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+namespace {
+
+constexpr auto kCaseless = QRegularExpression::CaseInsensitiveOption;
+
+// PCRE's \s without Unicode properties.
+bool isPatternSpace(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u == u' ' || (u >= u'\t' && u <= u'\r');
+}
+
+QJsonArray firstNonEmptyArray(const QJsonObject &object, std::initializer_list<const char *> keys)
+{
+    for (const char *key : keys) {
+        const QJsonArray array = object.value(QLatin1String(key)).toArray();
+        if (!array.isEmpty())
+            return array;
+    }
+    return {};
+}
+
+// Seconds since the epoch held in a JSON number. Nothing for anything else
+// and for numbers beyond a 64-bit count or a date-time, whose casts or
+// conversions would give garbage.
+std::optional<qint64> epochSeconds(const QJsonValue &value, const QTimeZone &zone)
+{
+    if (!value.isDouble())
+        return std::nullopt;
+    const double number = value.toDouble();
+    if (!(number >= -0x1p63 && number < 0x1p63))
+        return std::nullopt;
+    const auto seconds = static_cast<qint64>(number);
+    if (seconds > 0 && !QDateTime::fromSecsSinceEpoch(seconds, zone).isValid())
+        return std::nullopt;
+    return seconds;
+}
+
+QString trimmedString(const QJsonObject &object, const char *key)
+{
+    return object.value(QLatin1String(key)).toString().trimmed();
+}
+
+void parseJsonEntry(const QJsonObject &o, const QTimeZone &zone, QDate *contextDate,
+                    QList<EpgProgramItem> *items)
+{
+    std::optional<qint64> seconds = epochSeconds(o.value(QLatin1String("start_ts")), zone);
+    if (!seconds)
+        seconds = epochSeconds(o.value(QLatin1String("start")), zone);
+    if (seconds && *seconds > 0) {
+        const QDateTime at = QDateTime::fromSecsSinceEpoch(*seconds, zone);
+        EpgProgramItem item{at.date(), at.time(), trimmedString(o, "title"),
+                            trimmedString(o, "desc")};
+        if (item.description.isEmpty())
+            item.description = trimmedString(o, "subtitle");
+        if (item.title.isEmpty())
+            item.title = trimmedString(o, "program");
+        items->append(item);
+        return;
+    }
+
+    QDate date = parseJsonDateString(trimmedString(o, "date"));
+    if (date.isValid())
+        *contextDate = date;
+    else
+        date = *contextDate;
+    const QString timeText = trimmedString(o, "time");
+    QTime time = QTime::fromString(timeText, QStringLiteral("HH:mm"));
+    if (!time.isValid())
+        time = QTime::fromString(timeText, QStringLiteral("H:mm"));
+    if (!date.isValid() || !time.isValid())
+        return;
+    EpgProgramItem item{date, time, trimmedString(o, "title"), trimmedString(o, "subtitle")};
+    if (item.title.isEmpty())
+        item.title = trimmedString(o, "program");
+    items->append(item);
+}
+
+// The HTML scans below follow the patterns of the schedule page, but a tag
+// ends at its first '>' and a cell or table at its first closing tag, so each
+// of those is found once with indexOf and a scan stops as soon as no closing
+// mark is left. Retrying the patterns from every later position would make a
+// malformed page quadratic.
+
+// "</" followed by a name without '>' or white space, then '>'.
+bool isClosingTagAt(QStringView text, qsizetype at)
+{
+    if (at + 1 >= text.size() || text.at(at) != u'<' || text.at(at + 1) != u'/')
+        return false;
+    qsizetype end = at + 2;
+    while (end < text.size() && text.at(end) != u'>' && !isPatternSpace(text.at(end)))
+        ++end;
+    return end > at + 2 && end < text.size() && text.at(end) == u'>';
+}
+
+QString stripTags(QStringView text)
+{
+    QString out;
+    out.reserve(text.size());
+    qsizetype from = 0;
+    while (from < text.size()) {
+        const qsizetype open = text.indexOf(u'<', from);
+        if (open < 0)
+            break;
+        const qsizetype close = text.indexOf(u'>', open + 1);
+        if (close < 0)
+            break;
+        if (close == open + 1) { // "<>" is no tag
+            out += text.mid(from, close - from);
+            from = close;
+            continue;
+        }
+        out += text.mid(from, open - from);
+        from = close + 1;
+    }
+    out += text.mid(from);
+    return out;
+}
+
+// The rows of one day block, in order.
+void appendRows(QStringView block, const QDate &date, QList<EpgProgramItem> *items)
+{
+    // Pieces of the row pattern
+    //   <td\s[^>]*\bclass\s*=\s*["']time["'][^>]*>\s*(\d{2}:\d{2})\s*</td>
+    //   \s*<td[^>]*>([\s\S]*?)</td>\s*<td[^>]*>([\s\S]*?)</td>
+    static const QRegularExpression reTimeClass(QStringLiteral(R"(\bclass\s*=\s*["']time["'])"),
+                                                kCaseless);
+    static const QRegularExpression reTimeCell(
+        QStringLiteral(R"(\s*(\d{2}:\d{2})\s*</td>\s*<td[^>]*>)"), kCaseless);
+    static const QRegularExpression reNextCell(QStringLiteral(R"(\s*<td[^>]*>)"), kCaseless);
+    constexpr auto anchored = QRegularExpression::AnchorAtOffsetMatchOption;
+    constexpr auto normal = QRegularExpression::NormalMatch;
+    const QLatin1String cellEnd("</td>");
+
+    qsizetype from = 0;
+    while (true) {
+        const qsizetype open = block.indexOf(QLatin1String("<td"), from, Qt::CaseInsensitive);
+        if (open < 0 || open + 3 >= block.size())
+            return;
+        if (!isPatternSpace(block.at(open + 3))) {
+            from = open + 3;
+            continue;
+        }
+        const qsizetype tagEnd = block.indexOf(u'>', open + 4);
+        if (tagEnd < 0)
+            return;
+        // A later "<td" before tagEnd shares this tag's end and what follows.
+        from = tagEnd + 1;
+        if (!reTimeClass.match(block.mid(open + 4, tagEnd - open - 4)).hasMatch())
+            continue;
+        const QRegularExpressionMatch time = reTimeCell.match(block, tagEnd + 1, normal, anchored);
+        if (!time.hasMatch())
+            continue;
+
+        // The title cell runs to the first "</td>" that another cell follows.
+        qsizetype titleEnd = time.capturedEnd() - 1;
+        QRegularExpressionMatch next;
+        do {
+            titleEnd = block.indexOf(cellEnd, titleEnd + 1, Qt::CaseInsensitive);
+            if (titleEnd < 0)
+                return; // so no later time cell is followed by a cell either
+            next = reNextCell.match(block, titleEnd + cellEnd.size(), normal, anchored);
+        } while (!next.hasMatch());
+        const qsizetype descEnd = block.indexOf(cellEnd, next.capturedEnd(), Qt::CaseInsensitive);
+        if (descEnd < 0)
+            return;
+        from = descEnd + cellEnd.size();
+
+        const QTime start = QTime::fromString(time.captured(1).trimmed(), QStringLiteral("HH:mm"));
+        if (!start.isValid())
+            continue;
+        const QStringView title = block.mid(time.capturedEnd(), titleEnd - time.capturedEnd());
+        const QStringView desc = block.mid(next.capturedEnd(), descEnd - next.capturedEnd());
+        items->append({date, start, decodeHtmlEntities(stripTags(title)),
+                       decodeHtmlEntities(stripTags(desc))});
+    }
+}
+
+} // namespace
+
+QString guideTooLargeError()
+{
+    return QStringLiteral("Кесте тым үлкен");
+}
+
+QTimeZone broadcastZone()
+{
+    const QTimeZone zone(QByteArrayLiteral("Asia/Qyzylorda"));
+    return zone.isValid() ? zone : QTimeZone::systemTimeZone();
+}
+
+QDate parseJsonDateString(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    const QDate date = QDate::fromString(trimmed, QStringLiteral("yyyy-MM-dd"));
+    if (date.isValid())
+        return date;
+    return QDate::fromString(trimmed, QStringLiteral("dd.MM.yyyy"));
+}
+
+bool parsePayloadFromJson(const QByteArray &body, EpgPayload *payload, const QDateTime &now)
+{
+    static const QStringList liveKeys{QStringLiteral("on_air"),      QStringLiteral("live"),
+                                      QStringLiteral("liveTitle"),   QStringLiteral("nowPlaying"),
+                                      QStringLiteral("current"),     QStringLiteral("now"),
+                                      QStringLiteral("qazir_efirde")};
+
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError)
+        return false;
+    QJsonObject root;
+    if (document.isObject())
+        root = document.object();
+    else if (document.isArray())
+        root.insert(QLatin1String("schedule"), document.array());
+    else
+        return false;
+
+    for (const QString &key : liveKeys) {
+        const QJsonValue value = root.value(key);
+        if (value.isString()) {
+            // Even a blank string ends the search; the schedule fills it in.
+            payload->liveTitle = value.toString().trimmed();
+            break;
+        }
+        if (value.isObject()) {
+            const QString title = trimmedString(value.toObject(), "title");
+            if (!title.isEmpty()) {
+                payload->liveTitle = title;
+                break;
+            }
+        }
+    }
+
+    const QTimeZone zone = broadcastZone();
+    QDate contextDate = now.toTimeZone(zone).date();
+    QList<EpgProgramItem> &items = payload->items;
+    const auto parseAll = [&](const QJsonArray &entries) {
+        for (const QJsonValue &entry : entries) {
+            if (entry.isObject())
+                parseJsonEntry(entry.toObject(), zone, &contextDate, &items);
+        }
+    };
+
+    parseAll(firstNonEmptyArray(root, {"schedule", "programs", "items"}));
+
+    const QJsonArray days = root.value(QLatin1String("days")).toArray();
+    for (const QJsonValue &dayValue : days) {
+        if (!dayValue.isObject())
+            continue;
+        const QJsonObject day = dayValue.toObject();
+        const QDate dayDate = parseJsonDateString(day.value(QLatin1String("date")).toString());
+        if (!dayDate.isValid())
+            continue;
+        const QJsonArray entries = firstNonEmptyArray(day, {"programs", "items", "schedule"});
+        for (const QJsonValue &entry : entries) {
+            if (!entry.isObject())
+                continue;
+            QJsonObject copy = entry.toObject();
+            if (!copy.contains(QLatin1String("date")))
+                copy.insert(QLatin1String("date"), dayDate.toString(QStringLiteral("yyyy-MM-dd")));
+            parseJsonEntry(copy, zone, &contextDate, &items);
+        }
+    }
+
+    parseAll(root.value(QLatin1String("today_line")).toArray());
+    parseAll(root.value(QLatin1String("upcoming")).toArray());
+    return true;
+}
+
+QString parseLiveTitle(const QByteArray &body)
+{
+    // <strong[^>]*\bid\s*=\s*["']liveTitle["'][^>]*>\s*([^<]*)</strong>, then
+    // \bid\s*=\s*["']liveTitle["'][^>]*>\s*([^<]*)\s*</[^>\s]+>
+    static const QRegularExpression reLiveId(QStringLiteral(R"(\bid\s*=\s*["']liveTitle["'])"),
+                                             kCaseless);
+    const QString text = QString::fromUtf8(body);
+
+    qsizetype from = 0;
+    while (true) {
+        const qsizetype open = text.indexOf(QLatin1String("<strong"), from, Qt::CaseInsensitive);
+        if (open < 0)
+            break;
+        const qsizetype tagEnd = text.indexOf(u'>', open + 7);
+        if (tagEnd < 0)
+            break;
+        from = tagEnd + 1;
+        // From the name's last letter so that \b sees what precedes "id".
+        const QStringView attributes = QStringView(text).mid(open + 6, tagEnd - open - 6);
+        if (!reLiveId.match(attributes, 1).hasMatch())
+            continue;
+        const qsizetype textEnd = text.indexOf(u'<', tagEnd + 1);
+        if (textEnd < 0)
+            break;
+        if (!QStringView(text).mid(textEnd).startsWith(QLatin1String("</strong>"),
+                                                       Qt::CaseInsensitive))
+            continue;
+        const QString title =
+            decodeHtmlEntities(text.mid(tagEnd + 1, textEnd - tagEnd - 1).trimmed());
+        if (!title.isEmpty())
+            return title;
+        break;
+    }
+
+    qsizetype lastBadClose = -1;
+    from = 0;
+    while (true) {
+        const QRegularExpressionMatch id = reLiveId.match(text, from);
+        if (!id.hasMatch())
+            break;
+        const qsizetype tagEnd = text.indexOf(u'>', id.capturedEnd());
+        if (tagEnd < 0)
+            break;
+        from = tagEnd + 1;
+        const qsizetype textEnd = text.indexOf(u'<', tagEnd + 1);
+        if (textEnd < 0)
+            break;
+        // Several ids may run into the same closing tag; look at it once.
+        if (textEnd == lastBadClose)
+            continue;
+        if (!isClosingTagAt(text, textEnd)) {
+            lastBadClose = textEnd;
+            continue;
+        }
+        return decodeHtmlEntities(text.mid(tagEnd + 1, textEnd - tagEnd - 1).trimmed());
+    }
+    return {};
+}
+
+QList<EpgProgramItem> parseHtml(const QByteArray &body)
+{
+    // <h2>\s*(\d{2})\.(\d{2})\.(\d{4})\s*</h2>\s*<table[\s\S]*?</table>
+    static const QRegularExpression reDayBlocks(
+        QStringLiteral(R"(<h2>\s*(\d{2})\.(\d{2})\.(\d{4})\s*</h2>\s*<table)"), kCaseless);
+    const QLatin1String tableEnd("</table>");
+    const QString text = QString::fromUtf8(body);
+    QList<EpgProgramItem> items;
+
+    qsizetype from = 0;
+    while (true) {
+        const QRegularExpressionMatch heading = reDayBlocks.match(text, from);
+        if (!heading.hasMatch())
+            break;
+        const qsizetype close = text.indexOf(tableEnd, heading.capturedEnd(), Qt::CaseInsensitive);
+        if (close < 0)
+            break; // no later table closes either
+        const qsizetype end = close + tableEnd.size();
+        from = end;
+        const QDate date(heading.captured(3).toInt(), heading.captured(2).toInt(),
+                         heading.captured(1).toInt());
+        if (!date.isValid())
+            continue;
+        const qsizetype start = heading.capturedStart();
+        appendRows(QStringView(text).mid(start, end - start), date, &items);
+    }
+    return items;
+}
+
+QString decodeHtmlEntities(QString text)
+{
+    // "&amp;" third, as the page's own decoder does it.
+    static const std::pair<QLatin1String, QChar> entities[] = {
+        {QLatin1String("&quot;"), u'"'}, {QLatin1String("&apos;"), u'\''},
+        {QLatin1String("&amp;"), u'&'},  {QLatin1String("&lt;"), u'<'},
+        {QLatin1String("&gt;"), u'>'},   {QLatin1String("&nbsp;"), u' '},
+    };
+    for (const auto &[entity, character] : entities)
+        text.replace(entity, QString(character));
+    return collapseSpaces(std::move(text));
+}
+
+QString collapseSpaces(QString text)
+{
+    static const char16_t unicodeSpaces[] = {u'\u00A0', u'\u202F', u'\u2007', u'\uFEFF'};
+    for (const char16_t space : unicodeSpaces)
+        text.replace(QChar(space), QLatin1Char(' '));
+    return text.trimmed();
+}
+
+QString currentProgramTitle(const QList<EpgProgramItem> &items, const QDateTime &now,
+                            const QTimeZone &zone)
+{
+    QList<std::pair<qint64, QString>> starts;
+    starts.reserve(items.size());
+    for (const EpgProgramItem &item : items)
+        starts.append({QDateTime(item.date, item.time, zone).toMSecsSinceEpoch(), item.title});
+    if (starts.isEmpty())
+        return {};
+    std::sort(starts.begin(), starts.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
+
+    const qint64 at = now.toMSecsSinceEpoch();
+    QString title;
+    for (auto it = starts.crbegin(); it != starts.crend(); ++it) {
+        if (it->first <= at) {
+            title = it->second;
+            break;
+        }
+    }
+    // Before the schedule begins, name what comes first.
+    if (title.isEmpty() && at < starts.constFirst().first)
+        title = starts.constFirst().second;
+    return title;
+}
+
+bool bodyLooksLikeJson(const QByteArray &body)
+{
+    qsizetype at = body.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    while (at < body.size()) {
+        const char c = body.at(at);
+        if (c != '\t' && c != '\n' && c != '\r' && c != ' ')
+            return c == '{' || c == '[';
+        ++at;
+    }
+    return false;
+}
+
+EpgPayload parseGuideBody(const QByteArray &body, const QDateTime &now)
+{
+    static const QString emDash(QChar(0x2014));
+
+    EpgPayload payload;
+    if (body.size() > kMaxGuideBodyBytes) {
+        payload.error = guideTooLargeError();
+        return payload;
+    }
+
+    const QTimeZone zone = broadcastZone();
+    const QDateTime here = now.toTimeZone(zone);
+    EpgPayload json;
+    if (bodyLooksLikeJson(body) && parsePayloadFromJson(body, &json, here)) {
+        payload.liveTitle = json.liveTitle;
+        payload.items = json.items;
+    } else {
+        payload.liveTitle = parseLiveTitle(body);
+        payload.items = parseHtml(body);
+    }
+
+    const QString title = payload.liveTitle.trimmed();
+    if (title.isEmpty() || title == QLatin1String("-") || title == emDash)
+        payload.liveTitle.clear();
+    if (payload.liveTitle.isEmpty() && !payload.items.isEmpty())
+        payload.liveTitle = currentProgramTitle(payload.items, here, zone);
+    return payload;
+}
