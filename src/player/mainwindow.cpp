@@ -1,18 +1,25 @@
 #include "mainwindow.h"
 
 #include "channelorigin.h"
+#include "epgdialog.h"
 #include "epgservice.h"
 #include "hlsmasterparser.h"
 #include "iconhelper.h"
 #include "idlebrandpanel.h"
+#include "installerfile.h"
 #include "networkspeedmeter.h"
 #include "networkspeedtext.h"
+#include "screenshotfile.h"
+#include "settingsdialog.h"
+#include "updatemanifest.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QAudioOutput>
 #include <QBoxLayout>
 #include <QComboBox>
+#include <QDateTime>
+#include <QDir>
 #include <QEvent>
 #include <QGraphicsScene>
 #include <QGraphicsVideoItem>
@@ -21,10 +28,13 @@
 #include <QMediaPlayer>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
@@ -33,6 +43,8 @@
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
+
+#include <utility>
 
 namespace {
 
@@ -69,6 +81,19 @@ QSettings settingsStore()
     return QSettings(QStringLiteral("VostanTV"), QStringLiteral("Player"));
 }
 
+// The language standard this file was compiled with, as the About box names it.
+constexpr const char *languageStandard()
+{
+    if constexpr (__cplusplus > 202002L)
+        return "C++23";
+    else if constexpr (__cplusplus > 201703L)
+        return "C++20";
+    else if constexpr (__cplusplus > 201402L)
+        return "C++17";
+    else
+        return "C++14";
+}
+
 } // namespace
 
 QString formatBitrateMbps(double mbps)
@@ -92,7 +117,11 @@ QString formatBitrateMbps(double mbps)
 MainWindow::MainWindow(QWidget *parent, quint16 proxyPort, NetworkSpeedMeter *meter)
     : QMainWindow(parent), appVersion(QStringLiteral("1.1")),
       updateManifestUrl(channelOrigin() + QStringLiteral("/downloads/version.json")),
-      proxyPort(proxyPort), speedMeter(meter)
+      proxyPort(proxyPort), speedMeter(meter),
+      startInstaller([](const QString &program, const QStringList &args) {
+          return QProcess::startDetached(program, args, QString());
+      }),
+      quitApplication([] { QCoreApplication::quit(); })
 {
     setWindowTitle(QStringLiteral("Vostan TV Плеері"));
     setWindowIcon(QIcon(QStringLiteral(":/logo.png")));
@@ -311,11 +340,26 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         if (widget == centralWidget() || centralWidget()->isAncestorOf(widget))
             activity();
     }
-    if (type == QEvent::MouseButtonDblClick && videoView && watched == videoView->viewport()) {
+    if (isPictureDoubleClick(watched, event)) {
         toggleFullscreen();
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+// The overlay lies over the whole picture, so a double-click on the picture
+// mostly reaches the overlay. An unaccepted double-click on a bar travels up to
+// the overlay too; only one that hit no child of it is meant for the picture.
+bool MainWindow::isPictureDoubleClick(QObject *watched, QEvent *event) const
+{
+    if (event->type() != QEvent::MouseButtonDblClick || !videoView)
+        return false;
+    if (watched == videoView->viewport())
+        return true;
+    if (watched != videoOverlay)
+        return false;
+    const QPoint at = static_cast<QMouseEvent *>(event)->position().toPoint();
+    return videoOverlay->childAt(at) == nullptr;
 }
 
 void MainWindow::mouseMoveEvent(QMouseEvent *event)
@@ -585,7 +629,13 @@ void MainWindow::updateLiveStrip()
 
 void MainWindow::openEpgDialog()
 {
-    // The guide window arrives with the guide feature.
+    auto *dialog = new EpgDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->applyPayload(lastEpgPayload);
+    connect(dialog, &EpgDialog::refreshRequested, epgService, &EpgService::fetch);
+    connect(epgService, &EpgService::finishedPayload, dialog, &EpgDialog::applyPayload);
+    epgService->fetch();
+    dialog->show();
 }
 
 // --- Speed read-out ---
@@ -605,19 +655,163 @@ void MainWindow::updateNetworkSpeedDisplay(double mbpsDown, double mbpsUp)
 
 // --- Settings and screenshots ---
 
-void MainWindow::takeScreenshot()
-{}
-
 void MainWindow::openSettings()
-{}
+{
+    SettingsDialog dialog(this);
+    dialog.exec();
+}
+
+void MainWindow::takeScreenshot()
+{
+    const QPixmap picture = videoView->grab();
+    const QString saved =
+        saveScreenshot(picture, SettingsDialog::getScreenshotPath(), QDateTime::currentDateTime());
+    if (saved.isEmpty())
+        return;
+    showScreenshotConfirmation();
+}
+
+void MainWindow::showScreenshotConfirmation()
+{
+    screenshotBtn->setIcon(QIcon());
+    screenshotBtn->setText(QStringLiteral("✓"));
+    screenshotBtn->setStyleSheet(QStringLiteral("color: #157347; font-weight: bold;"));
+    QTimer::singleShot(2000, Qt::CoarseTimer, this, [this] {
+        screenshotBtn->setText(QString());
+        screenshotBtn->setIcon(chromeIcon("camera"));
+        screenshotBtn->setStyleSheet(QString());
+    });
+}
 
 // --- Updates and About ---
 
 void MainWindow::showAbout()
-{}
+{
+    QMessageBox box(this);
+    box.setWindowTitle(QStringLiteral("Бағдарлама туралы"));
+    box.setIconPixmap(QIcon(QStringLiteral(":/logo.png")).pixmap(QSize(128, 128)));
+    const QString origin = channelOrigin();
+    box.setText(
+        QStringLiteral("<h2>Vostan TV Player</h2><p><b>Нұсқа:</b> ") + appVersion +
+        QStringLiteral("</p><p><b>Әзірлеуші:</b> Vostan TV цифрлық әзірлеу тобы</p><hr>"
+                       "<p><b>Қолданылған технологиялар:</b></p><ul>"
+                       "<li><b>Qt 6 Framework</b> — заманауи графикалық интерфейс.</li>"
+                       "<li><b>%1</b> — жоғары жылдамдық пен тұрақтылық.</li>"
+                       "<li><b>FFmpeg</b> — мультимедиалық ағындарды өңдеу.</li>"
+                       "<li><b>HLS Streaming</b> — жоғары сапалы онлайн көрсетілім.</li></ul><hr>"
+                       "<p>© Vostan TV өңірлік телеарнасы. Барлық құқықтар қорғалған.</p>"
+                       "<p>Қызылорда облысы, Қызылорда қаласы</p>"
+                       "<p><a href='%2' style='color: #ffd700;'>%3</a></p>")
+            .arg(QStringLiteral("C++ (") + QLatin1String(languageStandard()) + QLatin1Char(')'),
+                 origin.toHtmlEscaped(), origin.toHtmlEscaped()));
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
 
 void MainWindow::checkUpdates()
-{}
+{
+    auto *manager = new QNetworkAccessManager(this);
+    QNetworkReply *reply =
+        manager->get(QNetworkRequest(QUrl(updateManifestUrl, QUrl::TolerantMode)));
+    // A manifest is a few hundred bytes; anything far larger is not one.
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
+        if (received > kMaxManifestBytes)
+            reply->abort();
+    });
+    connect(manager, &QNetworkAccessManager::finished, this, [this, manager](QNetworkReply *r) {
+        r->deleteLater();
+        manager->deleteLater();
+        if (r->error() != QNetworkReply::NoError)
+            return;
+        const std::optional<UpdateManifest> manifest = parseUpdateManifest(r->readAll());
+        if (!manifest || !offersUpdate(appVersion, *manifest))
+            return;
+        offerUpdate(manifest->version, manifest->url, manifest->changelog);
+    });
+}
 
-void MainWindow::downloadUpdate(const QString &)
-{}
+void MainWindow::offerUpdate(const QString &version, const QString &url, const QString &changelog)
+{
+    QMessageBox box(this);
+    box.setWindowTitle(QStringLiteral("Жаңарту қолжетімді"));
+    box.setText(QStringLiteral("Vostan TV плеерінің жаңа нұсқасы (%1) шықты!").arg(version));
+    box.setInformativeText(
+        QStringLiteral("Өзгерістер:\n%1\n\nҚазір жүктеп алып, орнатқыңыз келе ме?").arg(changelog));
+    // What the server sends is shown as it is, never as markup. The box has
+    // no setter for its informative label's format.
+    box.setTextFormat(Qt::PlainText);
+    if (auto *info = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+        info->setTextFormat(Qt::PlainText);
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Иә, жаңарту"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("Кейінірек"));
+    if (box.exec() == QMessageBox::Yes)
+        downloadUpdate(url);
+}
+
+void MainWindow::downloadUpdate(const QString &url)
+{
+    const QString failure = QStringLiteral("Жүктеу кезінде қате шықты: ");
+    const QUrl source(url, QUrl::TolerantMode);
+    if (!isAllowedInstallerUrl(source, QUrl(channelOrigin()))) {
+        QMessageBox::critical(this, QStringLiteral("Қате"),
+                              failure + QStringLiteral("сенімсіз мекенжай: ") + url);
+        return;
+    }
+
+    auto *progress = new QProgressDialog(QStringLiteral("Жаңарту жүктелуде..."),
+                                         QStringLiteral("Бос тарту"), 0, 100, this);
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setWindowTitle(QStringLiteral("Vostan TV Жаңарту"));
+    progress->setMinimumDuration(0);
+    progress->show();
+
+    auto *manager = new QNetworkAccessManager(this);
+    QNetworkReply *reply = manager->get(QNetworkRequest(source));
+    connect(reply, &QNetworkReply::downloadProgress, reply,
+            [progress](qint64 received, qint64 total) {
+                if (total > 0)
+                    progress->setValue(static_cast<int>(received * 100 / total));
+            });
+    connect(progress, &QProgressDialog::canceled, reply, &QNetworkReply::abort);
+    connect(reply, &QNetworkReply::finished, reply, [this, failure, progress, manager, reply] {
+        // Hidden, not closed: a close would emit canceled() once more, and this
+        // may run inside the dialog's own close event.
+        disconnect(progress, nullptr, reply, nullptr);
+        progress->hide();
+        progress->deleteLater();
+        reply->deleteLater();
+        manager->deleteLater();
+        if (reply->error() != QNetworkReply::NoError) {
+            QMessageBox::critical(this, QStringLiteral("Қате"), failure + reply->errorString());
+            return;
+        }
+        // A decoded body no longer has the length the server announced.
+        const bool encoded = !reply->rawHeader("Content-Encoding").isEmpty();
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        const qint64 expected = (!encoded && length.isValid()) ? length.toLongLong() : -1;
+        installDownloadedUpdate(reply->readAll(), expected);
+    });
+}
+
+void MainWindow::installDownloadedUpdate(const QByteArray &body, qint64 expectedLength)
+{
+    const QString path = installerFilePath();
+    if (!writeInstallerFile(path, body, expectedLength)) {
+        QMessageBox::critical(this, QStringLiteral("Қате"),
+                              QStringLiteral("Файлды сақтау мүмкін болмады."));
+        return;
+    }
+    QMessageBox::information(
+        this, QStringLiteral("Жүктеу аяқталды"),
+        QStringLiteral("Жаңарту жүктелді. Бағдарлама қазір жабылып, жаңартуды бастайды."));
+    if (!startInstaller(path, installerArguments())) {
+        QMessageBox::critical(this, QStringLiteral("Қате"),
+                              QStringLiteral("Жаңартуды іске қосу мүмкін болмады. Орнатушы "
+                                             "файлы: %1")
+                                  .arg(QDir::toNativeSeparators(path)));
+        return;
+    }
+    quitApplication();
+}

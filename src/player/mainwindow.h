@@ -4,6 +4,9 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 class QAction;
 class QAudioOutput;
@@ -28,6 +31,13 @@ class MainWindow : public QMainWindow
 public:
     MainWindow(QWidget *parent, quint16 proxyPort, NetworkSpeedMeter *meter);
     ~MainWindow() override;
+
+    // How an update is found and handed over. The defaults are the channel's
+    // manifest, a detached start and quitting; tests put fakes here.
+    using InstallerStarter = std::function<bool(const QString &program, const QStringList &args)>;
+    void setUpdateManifestUrl(const QString &url) { updateManifestUrl = url; }
+    void setInstallerStarter(InstallerStarter starter) { startInstaller = std::move(starter); }
+    void setQuitHandler(std::function<void()> handler) { quitApplication = std::move(handler); }
 
 private slots:
     void playPauseClicked();
@@ -61,6 +71,10 @@ private:
     void buildOverlay(QWidget *central);
     void activity();
     void onQualityActivated(int index);
+    bool isPictureDoubleClick(QObject *watched, QEvent *event) const;
+    void showScreenshotConfirmation();
+    void offerUpdate(const QString &version, const QString &url, const QString &changelog);
+    void installDownloadedUpdate(const QByteArray &body, qint64 expectedLength);
 
     QString appVersion;
     QString updateManifestUrl;
@@ -95,4 +109,6 @@ private:
     EpgService *epgService = nullptr;
     EpgPayload lastEpgPayload;
     QTimer *epgTimer = nullptr;
+    InstallerStarter startInstaller;
+    std::function<void()> quitApplication;
 };

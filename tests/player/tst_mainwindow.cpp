@@ -8,13 +8,18 @@
 #include <QApplication>
 #include <QAudioOutput>
 #include <QComboBox>
+#include <QDir>
 #include <QGraphicsVideoItem>
 #include <QGraphicsView>
 #include <QLabel>
 #include <QMediaPlayer>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -98,7 +103,11 @@ private slots:
     void alwaysOnTopFromButtonAndMenu();
     void menuTree();
     void menuBarTextIsDark();
-    void doubleClickTogglesFullScreen();
+    void doubleClick_data();
+    void doubleClick();
+    void screenshot();
+    void aboutBox();
+    void settingsFromMenu();
     void idlePanelFollowsPlaybackState();
     void liveStripWaiting();
 };
@@ -443,19 +452,162 @@ void TestMainWindow::menuBarTextIsDark()
             QCOMPARE(pal.color(group, role), QColor(QStringLiteral("#050505")));
 }
 
-void TestMainWindow::doubleClickTogglesFullScreen()
+void TestMainWindow::doubleClick_data()
 {
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<bool>("toggles");
+    QTest::newRow("picture centre") << QStringLiteral("centre") << true;
+    QTest::newRow("picture left edge") << QStringLiteral("left") << true;
+    QTest::newRow("guide strip") << QStringLiteral("liveEpgStrip") << false;
+    QTest::newRow("volume slider") << QStringLiteral("volumeSlider") << false;
+    QTest::newRow("top bar between controls") << QStringLiteral("topBar") << false;
+}
+
+// The double-click goes where a user's would: to the widget under the point.
+void TestMainWindow::doubleClick()
+{
+    QFETCH(QString, where);
+    QFETCH(bool, toggles);
     MainWindow w(nullptr, kDeadPort, nullptr);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    QWidget *viewport = w.findChild<QGraphicsView *>()->viewport();
-    QVERIFY(!w.isFullScreen());
-    sendMouse(viewport, QEvent::MouseButtonDblClick);
-    QTRY_VERIFY(w.isFullScreen());
-    QVERIFY(w.menuBar()->isVisible());
-    sendMouse(viewport, QEvent::MouseButtonDblClick);
-    QTRY_VERIFY(!w.isFullScreen());
-    QVERIFY(w.menuBar()->isVisible());
+    const QRect picture = w.centralWidget()->geometry();
+    QPoint at = picture.center();
+    if (where == QStringLiteral("left")) {
+        at.setX(picture.left() + 5);
+    } else if (where != QStringLiteral("centre")) {
+        auto *widget = w.findChild<QWidget *>(where);
+        QVERIFY(widget);
+        // The top bar's own background: just inside its left margin.
+        const QPoint local = where == QStringLiteral("topBar") ? QPoint(4, widget->height() / 2)
+                                                               : widget->rect().center();
+        at = widget->mapTo(&w, local);
+    }
+    for (int round = 0; round < 2; ++round) {
+        QWidget *target = w.childAt(at);
+        QVERIFY(target);
+        const bool before = w.isFullScreen();
+        QTest::mouseDClick(target, Qt::LeftButton, Qt::NoModifier, target->mapFrom(&w, at));
+        if (toggles) {
+            QTRY_COMPARE(w.isFullScreen(), !before);
+            QVERIFY(w.menuBar()->isVisible());
+            // The picture fills the new size; the same spot is still picture.
+            at = w.centralWidget()->geometry().center();
+        } else {
+            QTest::qWait(50);
+            QCOMPARE(w.isFullScreen(), before);
+        }
+    }
+}
+
+void TestMainWindow::screenshot()
+{
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString folder = tmp.path() + QStringLiteral("/not/yet/there");
+    QSettings(QStringLiteral("VostanTV"), QStringLiteral("Player"))
+        .setValue(QStringLiteral("screenshotPath"), folder);
+    MainWindow w(nullptr, kDeadPort, nullptr);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QPushButton *camera = button(w, QStringLiteral("Скриншот"));
+    QVERIFY(camera);
+
+    QTest::mouseClick(camera, Qt::LeftButton);
+    QTest::mouseClick(camera, Qt::LeftButton);
+    const QStringList files = QDir(folder).entryList(QDir::Files, QDir::Name);
+    // Two captures in one second never share a file.
+    QVERIFY2(files.size() == 2, qPrintable(files.join(QLatin1Char(' '))));
+    const QRegularExpression name(
+        QStringLiteral(R"(^Vostan_TV_\d{4}-\d{2}-\d{2}_\d{2}-\d{2}-\d{2}(_2)?\.png$)"));
+    for (const QString &file : files)
+        QVERIFY2(name.match(file).hasMatch(), qPrintable(file));
+    const QImage shot(QDir(folder).filePath(files.first()));
+    QCOMPARE(shot.size(), w.findChild<QGraphicsView *>()->size());
+
+    QCOMPARE(camera->text(), QStringLiteral("✓"));
+    QVERIFY(camera->icon().isNull());
+    QTRY_VERIFY_WITH_TIMEOUT(camera->text().isEmpty(), 4000);
+    QVERIFY(hasIcon(camera, "camera"));
+    QVERIFY(camera->styleSheet().isEmpty());
+
+    // A folder that cannot exist (a file is in the way): no confirmation.
+    QFile blocker(tmp.path() + QStringLiteral("/file"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QSettings(QStringLiteral("VostanTV"), QStringLiteral("Player"))
+        .setValue(QStringLiteral("screenshotPath"), blocker.fileName() + QStringLiteral("/sub"));
+    QTest::mouseClick(camera, Qt::LeftButton);
+    QVERIFY(camera->text().isEmpty());
+    QVERIFY(hasIcon(camera, "camera"));
+    QSettings(QStringLiteral("VostanTV"), QStringLiteral("Player"))
+        .remove(QStringLiteral("screenshotPath"));
+}
+
+void TestMainWindow::aboutBox()
+{
+    MainWindow w(nullptr, kDeadPort, nullptr);
+    QString text;
+    QString title;
+    QSize icon;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, &w, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        closer.stop();
+        text = box->text();
+        title = box->windowTitle();
+        icon = box->iconPixmap().size();
+        box->button(QMessageBox::Ok)->click();
+    });
+    closer.start(20);
+    QVERIFY(QMetaObject::invokeMethod(&w, "showAbout"));
+    QCOMPARE(title, QStringLiteral("Бағдарлама туралы"));
+    QCOMPARE(icon, QSize(128, 128));
+    QVERIFY(text.startsWith(QStringLiteral("<h2>Vostan TV Player</h2><p><b>Нұсқа:</b> 1.1</p>")));
+    // The parts in their order; the language standard is the one compiled with.
+    const QStringList order = {
+        QStringLiteral("<p><b>Әзірлеуші:</b> "),
+        QStringLiteral("<hr>"),
+        QStringLiteral("<p><b>Қолданылған технологиялар:</b></p><ul>"),
+        QStringLiteral("<li><b>Qt 6 Framework</b> — заманауи графикалық интерфейс.</li>"),
+        QStringLiteral("<li><b>C++ (C++%1)</b> — ").arg((__cplusplus / 100) % 100),
+        QStringLiteral("<li><b>FFmpeg</b> — мультимедиалық ағындарды өңдеу.</li>"),
+        QStringLiteral("<li><b>HLS Streaming</b> — жоғары сапалы онлайн көрсетілім.</li></ul>"),
+        QStringLiteral("<hr>"),
+        QStringLiteral("<p><a href='") + QStringLiteral(VOSTAN_CHANNEL_ORIGIN) +
+            QStringLiteral("' style='color: #ffd700;'>"),
+    };
+    qsizetype from = 0;
+    for (const QString &part : order) {
+        const qsizetype at = text.indexOf(part, from);
+        QVERIFY2(at >= 0, qPrintable(part));
+        from = at + part.size();
+    }
+    QVERIFY(text.endsWith(QStringLiteral("</a></p>")));
+}
+
+void TestMainWindow::settingsFromMenu()
+{
+    MainWindow w(nullptr, kDeadPort, nullptr);
+    QWidget *seen = nullptr;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, &w, [&] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        closer.stop();
+        seen = dialog;
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Баптаулар"));
+        QCOMPARE(dialog->parentWidget(), &w);
+        dialog->reject();
+    });
+    closer.start(20);
+    QAction *entry = menuEntry(w, QStringLiteral("Баптаулар"));
+    QVERIFY(entry);
+    entry->trigger();
+    QVERIFY(seen);
 }
 
 void TestMainWindow::idlePanelFollowsPlaybackState()
