@@ -768,7 +768,17 @@ void MainWindow::downloadUpdate(const QString &url)
     progress->show();
 
     auto *manager = new QNetworkAccessManager(this);
-    QNetworkReply *reply = manager->get(QNetworkRequest(source));
+    QNetworkRequest request(source);
+    // A redirect must lead somewhere the installer may come from, too.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
+    QNetworkReply *reply = manager->get(request);
+    connect(reply, &QNetworkReply::redirected, reply, [reply](const QUrl &target) {
+        if (isAllowedInstallerUrl(target, QUrl(channelOrigin())))
+            emit reply->redirectAllowed();
+        else
+            reply->abort();
+    });
     connect(reply, &QNetworkReply::downloadProgress, reply,
             [progress](qint64 received, qint64 total) {
                 if (total > 0)

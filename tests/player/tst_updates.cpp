@@ -342,6 +342,22 @@ void TestUpdates::foreignHttpIsRefused()
     QCOMPARE(answerer.seen.first().title, QStringLiteral("Қате"));
     QVERIFY(answerer.seen.first().text.startsWith(QStringLiteral("Жүктеу кезінде қате шықты: ")));
     QCOMPARE(origin.requests().size(), 0);
+
+    // Nor is it fetched when an https server redirects there.
+    FakeOrigin redirecting;
+    QVERIFY(redirecting.listen(FakeOrigin::Tls));
+    FakeResponse moved;
+    moved.status = 302;
+    moved.reason = "Found";
+    moved.headers = {{"Location", (origin.url() + QStringLiteral("/setup.exe")).toUtf8()}};
+    redirecting.setResponse(moved);
+    QVERIFY(QMetaObject::invokeMethod(
+        w.get(), "downloadUpdate",
+        Q_ARG(QString, redirecting.url() + QStringLiteral("/setup.exe"))));
+    QTRY_COMPARE(answerer.seen.size(), 2);
+    QCOMPARE(answerer.seen.last().title, QStringLiteral("Қате"));
+    QCOMPARE(redirecting.requests().size(), 1);
+    QCOMPARE(origin.requests().size(), 0);
     QCOMPARE(started.calls, 0);
 }
 
