@@ -66,6 +66,8 @@ QPushButton *makeIconButton(QWidget *parent, const char *icon, int iconSize, con
     return button;
 }
 
+constexpr qint64 kMaxMasterPlaylistBytes = 1024 * 1024;
+
 QString masterUrl(quint16 port)
 {
     return QStringLiteral("http://127.0.0.1:%1/hls/master.m3u8").arg(port);
@@ -511,9 +513,16 @@ void MainWindow::setupMenus()
 void MainWindow::refreshStream()
 {
     QNetworkReply *reply = networkManager->get(QNetworkRequest(QUrl(masterUrl(proxyPort))));
+    // A master playlist is a few kilobytes; something far larger is not one.
+    reply->setReadBufferSize(kMaxMasterPlaylistBytes + 1);
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
+        if (received > kMaxMasterPlaylistBytes)
+            reply->abort();
+    });
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         const QByteArray body = reply->readAll();
-        const bool failed = reply->error() != QNetworkReply::NoError;
+        const bool failed =
+            reply->error() != QNetworkReply::NoError || body.size() > kMaxMasterPlaylistBytes;
         reply->deleteLater();
         if (failed) {
             const QSignalBlocker blocker(qualityCombo);
@@ -552,14 +561,16 @@ void MainWindow::applyPlaybackUrlFromSelection()
     QUrl source;
     if (data.isEmpty()) {
         source = master;
-    } else if (data.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
-               data.startsWith(QLatin1String("https://"), Qt::CaseInsensitive)) {
-        // Whatever host the playlist names, the request goes through the relay.
-        // Path, query and fragment are copied in their encoded form so that an
-        // escaped "&" or "#" keeps its meaning.
-        const QUrl variant(data);
+    } else if (const QUrl variant(data);
+               !variant.scheme().isEmpty() || data.startsWith(QLatin1String("//"))) {
+        // Whatever host or scheme the playlist names, the request goes through
+        // the relay. Path, query and fragment are copied in their encoded form
+        // so that an escaped "&" or "#" keeps its meaning.
         source = QUrl(QStringLiteral("http://127.0.0.1:%1").arg(proxyPort));
-        source.setPath(variant.path(QUrl::FullyEncoded), QUrl::TolerantMode);
+        QString path = variant.path(QUrl::FullyEncoded);
+        if (!path.startsWith(QLatin1Char('/')))
+            path.prepend(QLatin1Char('/'));
+        source.setPath(path, QUrl::TolerantMode);
         source.setQuery(variant.query(QUrl::FullyEncoded), QUrl::TolerantMode);
         source.setFragment(variant.fragment(QUrl::FullyEncoded), QUrl::TolerantMode);
     } else {

@@ -47,6 +47,9 @@ private slots:
     void choices();
     void rebuildWritesNothing();
     void failedFetchFallsBackToMaster();
+    void everyVariantGoesThroughRelay_data();
+    void everyVariantGoesThroughRelay();
+    void oversizedMasterCountsAsFailed();
 
 private:
     struct Fixture
@@ -175,6 +178,43 @@ void TestQualitySelection::failedFetchFallsBackToMaster()
     QCOMPARE(f.player->source(), QUrl(root(f) + QStringLiteral("/hls/master.m3u8")));
     QCOMPARE(store().value(QStringLiteral("hlsVariantUri")).toString(),
              QStringLiteral("high/index.m3u8"));
+}
+
+void TestQualitySelection::everyVariantGoesThroughRelay_data()
+{
+    QTest::addColumn<QString>("uri");
+    QTest::addColumn<QString>("path");
+    QTest::newRow("scheme-relative")
+        << QStringLiteral("//cdn.example.net/v/a.m3u8?k=1") << QStringLiteral("/v/a.m3u8?k=1");
+    QTest::newRow("other scheme") << QStringLiteral("ftp://cdn.example.net/v/b.m3u8")
+                                  << QStringLiteral("/v/b.m3u8");
+    QTest::newRow("scheme, no slash") << QStringLiteral("data:v.m3u8") << QStringLiteral("/v.m3u8");
+    QTest::newRow("root-relative")
+        << QStringLiteral("/live/c.m3u8") << QStringLiteral("/live/c.m3u8");
+}
+
+void TestQualitySelection::everyVariantGoesThroughRelay()
+{
+    QFETCH(QString, uri);
+    QFETCH(QString, path);
+    FakeResponse answer;
+    answer.bodyPieces = {"#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=500000\n" + uri.toUtf8() + "\n"};
+    Fixture f;
+    QVERIFY(start(f, answer, 2));
+    f.combo->setCurrentIndex(1);
+    emit f.combo->activated(1);
+    QCOMPARE(f.player->source(), QUrl(root(f) + path));
+}
+
+void TestQualitySelection::oversizedMasterCountsAsFailed()
+{
+    FakeResponse huge;
+    QByteArray body = "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=500000\nlow/index.m3u8\n";
+    body += QByteArray(1024 * 1024, '#');
+    huge.bodyPieces = {body.left(body.size() / 2), body.mid(body.size() / 2)};
+    Fixture f;
+    QVERIFY(start(f, huge, 1));
+    QCOMPARE(f.player->source(), QUrl(root(f) + QStringLiteral("/hls/master.m3u8")));
 }
 
 QTEST_MAIN(TestQualitySelection)
