@@ -1,13 +1,22 @@
 #include "localproxy.h"
 
 #include "networkspeedmeter.h"
+#include "relaylimits.h"
 #include "requestline.h"
 
 #include <QNetworkAccessManager>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTcpSocket>
 #include <QTimer>
+
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#endif
 
 namespace {
 
@@ -106,11 +115,47 @@ bool isDecodedByQt(const QByteArray &contentEncoding)
     return decoded.contains(contentEncoding.trimmed().toLower());
 }
 
+// The origin's cookies belong to the client that got them; the relay serves
+// every client alike and never sends one upstream.
+class NoCookieJar : public QNetworkCookieJar
+{
+public:
+    using QNetworkCookieJar::QNetworkCookieJar;
+
+    QList<QNetworkCookie> cookiesForUrl(const QUrl &) const override { return {}; }
+    bool setCookiesFromUrl(const QList<QNetworkCookie> &, const QUrl &) override { return false; }
+};
+
+int stalledTimeoutMs = 60000;
+
+// Sends FIN while the relay keeps reading, so a client still sending sees the
+// answer end rather than a reset.
+void shutdownWrite(qintptr descriptor)
+{
+#ifdef Q_OS_WIN
+    ::shutdown(SOCKET(descriptor), SD_SEND);
+#else
+    ::shutdown(int(descriptor), SHUT_WR);
+#endif
+}
+
 } // namespace
+
+int stalledClientTimeoutMs()
+{
+    return stalledTimeoutMs;
+}
+
+void setStalledClientTimeoutMs(int ms)
+{
+    stalledTimeoutMs = ms;
+}
 
 LocalProxy::LocalProxy(QObject *parent)
     : QTcpServer(parent), networkManager(new QNetworkAccessManager(this))
-{}
+{
+    networkManager->setCookieJar(new NoCookieJar(networkManager));
+}
 
 void LocalProxy::setTargetHost(const QString &host)
 {
@@ -140,12 +185,14 @@ ProxyConnection::ProxyConnection(qintptr socketDescriptor, const QString &host,
     }
     connect(clientSocket, &QTcpSocket::readyRead, this, &ProxyConnection::onClientReadyRead);
     connect(clientSocket, &QTcpSocket::disconnected, this, &ProxyConnection::onClientDisconnected);
+    connect(clientSocket, &QTcpSocket::bytesWritten, this, &ProxyConnection::onClientBytesWritten);
 
-    // A client that never finishes its request line must not hold the socket forever.
-    requestTimer = new QTimer(this);
-    requestTimer->setSingleShot(true);
-    connect(requestTimer, &QTimer::timeout, clientSocket, &QTcpSocket::disconnectFromHost);
-    requestTimer->start(requestLineTimeoutMs());
+    // One timer serves each phase's time limit: the request line, the
+    // client's progress while data waits, and the drain after a rejection.
+    timer = new QTimer(this);
+    timer->setSingleShot(true);
+    connect(timer, &QTimer::timeout, this, &ProxyConnection::onTimeout);
+    timer->start(requestLineTimeoutMs());
 }
 
 void ProxyConnection::onClientReadyRead()
@@ -153,6 +200,12 @@ void ProxyConnection::onClientReadyRead()
     const QByteArray block = clientSocket->readAll();
     if (speedMeter && !block.isEmpty())
         speedMeter->recordUploadBytes(block.size());
+    if (rejected) {
+        drainedBytes += block.size();
+        if (drainedBytes > kRejectDrainBytes)
+            clientSocket->abort();
+        return;
+    }
     if (upstreamReply || headersSent)
         return;
 
@@ -162,10 +215,10 @@ void ProxyConnection::onClientReadyRead()
     case RequestLine::Status::Incomplete:
         return;
     case RequestLine::Status::TooLong:
-        answerAndClose(kUriTooLong);
+        reject(kUriTooLong);
         return;
     case RequestLine::Status::BadRequest:
-        answerAndClose(kBadRequest);
+        reject(kBadRequest);
         return;
     case RequestLine::Status::Target:
         break;
@@ -173,21 +226,23 @@ void ProxyConnection::onClientReadyRead()
 
     const QUrl url = upstreamUrl(targetHost, line.target);
     if (!url.isValid()) {
-        answerAndClose(kBadRequest);
+        reject(kBadRequest);
         return;
     }
-    requestTimer->stop();
+    timer->stop();
 
     QNetworkRequest request(url);
     request.setRawHeader("User-Agent", "Mozilla/5.0 (Windows NT 10.0; Win64; x64)");
     upstreamReply = networkManager->get(request);
+    // Bounds what Qt reads ahead while this connection waits for its client.
+    upstreamReply->setReadBufferSize(kReplyReadBufferBytes);
     connect(upstreamReply, &QNetworkReply::readyRead, this, &ProxyConnection::onTargetReadyRead);
     connect(upstreamReply, &QNetworkReply::finished, this, &ProxyConnection::onTargetFinished);
 }
 
 void ProxyConnection::onClientDisconnected()
 {
-    requestTimer->stop();
+    timer->stop();
     if (upstreamReply) {
         // Aborting finishes the reply at once; onTargetFinished then releases it.
         upstreamReply->abort();
@@ -204,13 +259,7 @@ void ProxyConnection::onTargetReadyRead()
 {
     if (!headersSent)
         writeHead();
-    const QByteArray block = upstreamReply->readAll();
-    if (block.isEmpty())
-        return;
-    if (speedMeter)
-        speedMeter->recordDownloadBytes(block.size());
-    if (clientSocket->state() == QAbstractSocket::ConnectedState)
-        clientSocket->write(block);
+    relayBody();
 }
 
 void ProxyConnection::onTargetFinished()
@@ -226,6 +275,9 @@ void ProxyConnection::onTargetFinished()
         writeHead();
     else if (!headersSent && clientSocket->state() == QAbstractSocket::ConnectedState)
         clientSocket->write(kInternalError);
+    // What is left was held back for a slow client: it is at most one read
+    // buffer, and nothing more will come.
+    relayBody(true);
 
     // Cleared first: disconnecting may re-enter onClientDisconnected.
     upstreamReply = nullptr;
@@ -233,12 +285,61 @@ void ProxyConnection::onTargetFinished()
     clientSocket->disconnectFromHost();
 }
 
-void ProxyConnection::answerAndClose(const QByteArray &answer)
+void ProxyConnection::onClientBytesWritten()
 {
-    requestTimer->stop();
+    if (rejected) {
+        if (clientSocket->bytesToWrite() == 0)
+            shutdownWrite(clientSocket->socketDescriptor());
+        return;
+    }
+    if (!headersSent)
+        return;
+    // The client took something: it has another full period.
+    if (clientSocket->bytesToWrite() > 0)
+        timer->start(stalledClientTimeoutMs());
+    else
+        timer->stop();
+    if (upstreamReply && upstreamReply->bytesAvailable() > 0)
+        relayBody();
+}
+
+void ProxyConnection::onTimeout()
+{
+    // Request line not complete, client stalled, or drain over: either way
+    // the client has had its time.
+    if (rejected)
+        clientSocket->readAll(); // unread bytes would turn the close into a reset
+    if (rejected || headersSent)
+        clientSocket->abort();
+    else
+        clientSocket->disconnectFromHost();
+}
+
+void ProxyConnection::relayBody(bool all)
+{
+    // An aborted reply is closed and has nothing left to give.
+    while (upstreamReply && upstreamReply->isOpen() &&
+           (all || clientSocket->bytesToWrite() < kClientHighWaterBytes)) {
+        const QByteArray block = upstreamReply->readAll();
+        if (block.isEmpty())
+            return;
+        if (speedMeter)
+            speedMeter->recordDownloadBytes(block.size());
+        if (clientSocket->state() != QAbstractSocket::ConnectedState)
+            continue;
+        clientSocket->write(block);
+        if (!timer->isActive())
+            timer->start(stalledClientTimeoutMs());
+    }
+}
+
+void ProxyConnection::reject(const QByteArray &answer)
+{
     headersSent = true;
+    rejected = true;
     clientSocket->write(answer);
-    clientSocket->disconnectFromHost();
+    // Whatever the client still sends is read and dropped, within bounds.
+    timer->start(kRejectDrainMs);
 }
 
 void ProxyConnection::writeHead()
@@ -256,6 +357,9 @@ void ProxyConnection::writeHead()
         reason = standardReason(status);
 
     const bool decoded = isDecodedByQt(upstreamReply->rawHeader("Content-Encoding"));
+    // Qt drops the body of a redirect it would have followed; a length written
+    // now, with the reply over and nothing read, would promise bytes never sent.
+    const bool bodyless = upstreamReply->isFinished() && upstreamReply->bytesAvailable() == 0;
     QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\n";
     for (const auto &[name, value] : upstreamReply->rawHeaderPairs()) {
         const QByteArray key = name.toLower();
@@ -264,6 +368,8 @@ void ProxyConnection::writeHead()
             continue;
         // Neither describes a body that Qt has already inflated.
         if (decoded && (key == "content-encoding" || key == "content-length"))
+            continue;
+        if (bodyless && key == "content-length" && value.trimmed() != "0")
             continue;
         // Qt joins repeated Set-Cookie headers with newlines.
         for (const QByteArray &line : value.split('\n'))

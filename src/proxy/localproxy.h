@@ -54,8 +54,13 @@ private:
     NetworkSpeedMeter *speedMeter = nullptr;
     bool headersSent = false;
     QByteArray requestBuffer;
-    QTimer *requestTimer = nullptr;
+    QTimer *timer = nullptr;
+    bool rejected = false;
+    qint64 drainedBytes = 0;
 
-    void answerAndClose(const QByteArray &answer);
+    void onClientBytesWritten();
+    void onTimeout();
+    void relayBody(bool all = false);
+    void reject(const QByteArray &answer);
     void writeHead();
 };

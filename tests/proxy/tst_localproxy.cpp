@@ -1,12 +1,22 @@
 #include "fakeorigin.h"
 #include "localproxy.h"
 #include "networkspeedmeter.h"
+#include "relaylimits.h"
 #include "requestline.h"
 
+#include <QElapsedTimer>
 #include <QNetworkReply>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
+
+#include <cerrno>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using Headers = QList<QPair<QByteArray, QByteArray>>;
 
@@ -40,6 +50,102 @@ struct Client
     QByteArray received;
 };
 
+// A plain non-blocking socket: unlike QTcpSocket it tells a reset (ECONNRESET,
+// EPIPE) apart from an orderly close.
+struct RawClient
+{
+    explicit RawClient(quint16 port)
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    }
+    ~RawClient() { ::close(fd); }
+
+    // False once the peer has reset the connection.
+    bool send(const QByteArray &data)
+    {
+        qsizetype at = 0;
+        while (at < data.size()) {
+            const ssize_t n =
+                ::send(fd, data.constData() + at, size_t(data.size() - at), MSG_NOSIGNAL);
+            if (n < 0 && (errno == EAGAIN || errno == EINPROGRESS || errno == ENOTCONN))
+                return true; // buffers full; what is left is dropped
+            if (n < 0) {
+                resetSeen = true;
+                return false;
+            }
+            at += n;
+        }
+        return true;
+    }
+    // Reads what has arrived; true once the stream has ended either way.
+    bool poll()
+    {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n > 0) {
+                received.append(buffer, n);
+                continue;
+            }
+            if (n == 0) {
+                eof = true;
+                return true;
+            }
+            if (errno == EAGAIN || errno == ENOTCONN)
+                return false;
+            resetSeen = true;
+            return true;
+        }
+    }
+
+    int fd = -1;
+    QByteArray received;
+    bool eof = false;
+    bool resetSeen = false;
+};
+
+// Samples how many bytes of a reply the relay holds: unsent to its client plus
+// read ahead from the origin.
+struct HeldBytesProbe
+{
+    explicit HeldBytesProbe(LocalProxy &proxy)
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this, &proxy] {
+            qint64 held = 0;
+            for (auto *socket : proxy.findChildren<QTcpSocket *>())
+                held += socket->bytesToWrite();
+            for (auto *reply : proxy.findChildren<QNetworkReply *>())
+                held += reply->bytesAvailable();
+            most = qMax(most, held);
+        });
+        timer.start(0);
+    }
+
+    QTimer timer;
+    qint64 most = 0;
+};
+
+QByteArray patternBody(qsizetype size)
+{
+    QByteArray body(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        body[i] = char('a' + (i / 4093 + i) % 26); // no period that hides a lost block
+    return body;
+}
+
+QList<QByteArray> splitInto(const QByteArray &data, qsizetype pieceSize)
+{
+    QList<QByteArray> pieces;
+    for (qsizetype at = 0; at < data.size(); at += pieceSize)
+        pieces.append(data.mid(at, pieceSize));
+    return pieces;
+}
+
 } // namespace
 
 class TestLocalProxy : public QObject
@@ -61,6 +167,13 @@ private slots:
     void closesStalledConnection_data();
     void closesStalledConnection();
     void clientLeavingAbortsUpstream();
+    void upstreamCarriesNoCookies_data();
+    void upstreamCarriesNoCookies();
+    void rejectedClientStillSendingGetsAnswer_data();
+    void rejectedClientStillSendingGetsAnswer();
+    void slowClientKeepsRelayBounded();
+    void stalledClientIsClosed_data();
+    void stalledClientIsClosed();
 
 private:
     void startProxy(LocalProxy &proxy, const QString &targetHost);
@@ -76,6 +189,7 @@ void TestLocalProxy::initTestCase()
 void TestLocalProxy::cleanup()
 {
     setRequestLineTimeoutMs(30000);
+    setStalledClientTimeoutMs(60000);
 }
 
 void TestLocalProxy::startProxy(LocalProxy &proxy, const QString &targetHost)
@@ -240,6 +354,20 @@ void TestLocalProxy::relaysAnswer_data()
     QTest::newRow("no reason, 200")
         << reply(200, "", {}, {"x"})
         << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 1\r\nConnection: close\r\n\r\nx");
+    QTest::newRow("no reason, 503")
+        << reply(503, "", {{"Retry-After", "5"}}, {"busy"})
+        << QByteArray("HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\n"
+                      "Content-Length: 4\r\nConnection: close\r\n\r\nbusy");
+    // Qt keeps back the body of a redirect; the head must not promise it.
+    QTest::newRow("no reason, 301")
+        << reply(301, "", {}, {"moved"})
+        << QByteArray("HTTP/1.1 301 Moved Permanently\r\nConnection: close\r\n\r\n");
+    QTest::newRow("no reason, 403")
+        << reply(403, "", {}, {})
+        << QByteArray("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    QTest::newRow("no reason, unknown code")
+        << reply(299, "", {}, {"y"})
+        << QByteArray("HTTP/1.1 299 \r\nContent-Length: 1\r\nConnection: close\r\n\r\ny");
 
     const QByteArray playlist = QByteArray("#EXTM3U\n#EXT-X-VERSION:3\n").repeated(40);
     FakeResponse gzipped = reply(200, "OK", {{"Content-Type", "application/vnd.apple.mpegurl"}},
@@ -251,6 +379,13 @@ void TestLocalProxy::relaysAnswer_data()
     QTest::newRow("gzip") << gzipped << decoded;
     gzipped.framing = FakeResponse::Framing::Chunked;
     QTest::newRow("gzip, chunked") << gzipped << decoded;
+    FakeResponse deflated = gzipped;
+    deflated.gzip = false;
+    deflated.deflate = true;
+    deflated.framing = FakeResponse::Framing::ContentLength;
+    QTest::newRow("deflate") << deflated << decoded;
+    deflated.framing = FakeResponse::Framing::None;
+    QTest::newRow("deflate, close-delimited") << deflated << decoded;
     QTest::newRow("unknown coding passed through")
         << reply(200, "OK", {{"Content-Encoding", "x-custom"}}, {"raw"})
         << QByteArray("HTTP/1.1 200 OK\r\nContent-Encoding: x-custom\r\nContent-Length: 3\r\n"
@@ -342,6 +477,8 @@ void TestLocalProxy::rejectsRequest_data()
     QTest::newRow("absolute form") << QByteArray("GET http://evil/x HTTP/1.1\r\n\r\n") << bad;
     QTest::newRow("authority form") << QByteArray("CONNECT evil:443 HTTP/1.1\r\n\r\n") << bad;
     QTest::newRow("one part") << QByteArray("GET\r\n\r\n") << bad;
+    QTest::newRow("query only") << QByteArray("GET ?x=1 HTTP/1.1\r\n\r\n") << bad;
+    QTest::newRow("fragment only") << QByteArray("GET #top HTTP/1.1\r\n\r\n") << bad;
     QTest::newRow("too long") << QByteArray(kMaxRequestLineBytes, 'a')
                               << QByteArray(
                                      "HTTP/1.1 414 URI Too Long\r\nConnection: close\r\n\r\n");
@@ -420,6 +557,155 @@ void TestLocalProxy::clientLeavingAbortsUpstream()
     QTRY_COMPARE(proxy.findChildren<ProxyConnection *>().size(), 0);
     QTRY_COMPARE(proxy.findChildren<QNetworkReply *>().size(), 0);
     QTRY_COMPARE(origin.openConnections(), 0);
+}
+
+void TestLocalProxy::upstreamCarriesNoCookies_data()
+{
+    QTest::addColumn<QByteArray>("setCookie");
+
+    QTest::newRow("plain") << QByteArray("session=abc");
+    QTest::newRow("path and lifetime") << QByteArray("session=abc; Path=/; Max-Age=3600");
+    QTest::newRow("domain") << QByteArray("session=abc; Domain=127.0.0.1; HttpOnly");
+}
+
+void TestLocalProxy::upstreamCarriesNoCookies()
+{
+    QFETCH(QByteArray, setCookie);
+
+    FakeOrigin origin;
+    QVERIFY(origin.listen());
+    origin.setResponse(reply(200, "OK", {{"Set-Cookie", setCookie}}, {"ok"}));
+    LocalProxy proxy;
+    startProxy(proxy, origin.url());
+
+    QByteArray answer;
+    for (const QByteArray path : {"/a", "/a", "/b/c"}) {
+        exchange(proxy, {"GET " + path + " HTTP/1.1\r\nCookie: mine=1\r\n\r\n"}, &answer);
+        QVERIFY(answer.contains("\r\nSet-Cookie: " + setCookie + "\r\n"));
+    }
+    QCOMPARE(origin.requests().size(), 3);
+    for (const ReceivedRequest &request : origin.requests()) {
+        QVERIFY2(request.header("Cookie").isNull(), request.header("Cookie").constData());
+        QVERIFY(request.header("Authorization").isNull());
+    }
+}
+
+void TestLocalProxy::rejectedClientStillSendingGetsAnswer_data()
+{
+    QTest::addColumn<QByteArray>("start");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("bad target") << QByteArray("GET ?x=1 HTTP/1.1\r\nHost: a\r\n")
+                                << QByteArray(
+                                       "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n");
+    QTest::newRow("line too long") << QByteArray(kMaxRequestLineBytes, 'a')
+                                   << QByteArray("HTTP/1.1 414 URI Too Long\r\n"
+                                                 "Connection: close\r\n\r\n");
+}
+
+void TestLocalProxy::rejectedClientStillSendingGetsAnswer()
+{
+    QFETCH(QByteArray, start);
+    QFETCH(QByteArray, expected);
+
+    LocalProxy proxy;
+    startProxy(proxy, QStringLiteral("http://127.0.0.1:1"));
+    RawClient client(proxy.serverPort());
+    QTRY_COMPARE(proxy.findChildren<ProxyConnection *>().size(), 1);
+    QVERIFY(client.send(start));
+
+    // The client goes on sending header lines while the answer is on its way,
+    // as one that writes its whole request before reading does.
+    const QByteArray header = "X-Filler: " + QByteArray(500, 'f') + "\r\n";
+    for (int i = 0; i < 40 && !client.resetSeen; ++i) {
+        QVERIFY(client.send(header));
+        QCoreApplication::processEvents(); // the relay, in this thread, reads and answers
+        client.poll();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(client.poll(), 5000);
+    QCOMPARE(client.received, expected);
+    QVERIFY(client.eof);
+    QVERIFY(!client.resetSeen);
+    QTRY_COMPARE(proxy.findChildren<ProxyConnection *>().size(), 0);
+}
+
+void TestLocalProxy::slowClientKeepsRelayBounded()
+{
+    const QByteArray body = patternBody(24 * 1024 * 1024);
+    FakeOrigin origin;
+    QVERIFY(origin.listen());
+    origin.setResponse(reply(200, "OK", {}, splitInto(body, 512 * 1024)));
+    LocalProxy proxy;
+    startProxy(proxy, origin.url());
+
+    // Takes at most 64 KiB every 2 ms, far slower than the loopback origin.
+    QTcpSocket client;
+    client.setReadBufferSize(64 * 1024);
+    QByteArray received;
+    QTimer reader;
+    connect(&reader, &QTimer::timeout, this, [&] { received += client.read(64 * 1024); });
+    client.connectToHost(QHostAddress::LocalHost, proxy.serverPort());
+    QVERIFY(client.waitForConnected(5000));
+    client.write("GET /big HTTP/1.1\r\n\r\n");
+    HeldBytesProbe probe(proxy);
+    reader.start(2);
+
+    QTRY_VERIFY_WITH_TIMEOUT(client.state() == QAbstractSocket::UnconnectedState ||
+                                 received.size() >= body.size() + 60,
+                             60000);
+    QTRY_VERIFY_WITH_TIMEOUT(client.state() == QAbstractSocket::UnconnectedState, 10000);
+    received += client.readAll();
+    const QByteArray head =
+        "HTTP/1.1 200 OK\r\nContent-Length: 25165824\r\nConnection: close\r\n\r\n";
+    QVERIFY(received.startsWith(head));
+    QCOMPARE(received.size(), head.size() + body.size());
+    QVERIFY(received.mid(head.size()) == body);
+    // The mark was reached, so the client was really the slower side, but never
+    // passed by more than what one read of the reply can bring.
+    QVERIFY2(probe.most >= kClientHighWaterBytes / 2, QByteArray::number(probe.most).constData());
+    QVERIFY2(probe.most <= kClientHighWaterBytes + 2 * kReplyReadBufferBytes,
+             QByteArray::number(probe.most).constData());
+}
+
+void TestLocalProxy::stalledClientIsClosed_data()
+{
+    QTest::addColumn<qint64>("takenBeforeStop");
+
+    QTest::newRow("never reads") << qint64(0);
+    QTest::newRow("stops after 2 MiB") << qint64(2 * 1024 * 1024);
+}
+
+void TestLocalProxy::stalledClientIsClosed()
+{
+    QFETCH(qint64, takenBeforeStop);
+
+    setStalledClientTimeoutMs(400);
+    FakeOrigin origin;
+    QVERIFY(origin.listen());
+    origin.setResponse(reply(200, "OK", {}, splitInto(patternBody(32 * 1024 * 1024), 1 << 20)));
+    LocalProxy proxy;
+    startProxy(proxy, origin.url());
+
+    QTcpSocket client;
+    client.setReadBufferSize(64 * 1024);
+    qint64 taken = 0;
+    connect(&client, &QTcpSocket::readyRead, this, [&] {
+        if (taken < takenBeforeStop)
+            taken += client.read(takenBeforeStop - taken).size();
+    });
+    client.connectToHost(QHostAddress::LocalHost, proxy.serverPort());
+    QVERIFY(client.waitForConnected(5000));
+    client.write("GET /big HTTP/1.1\r\n\r\n");
+    QTRY_COMPARE(origin.openConnections(), 1);
+    QElapsedTimer sinceRequest;
+    sinceRequest.start();
+
+    // Closed by the relay, the upstream fetch given up with it.
+    QTRY_COMPARE_WITH_TIMEOUT(proxy.findChildren<ProxyConnection *>().size(), 0, 15000);
+    QVERIFY(sinceRequest.elapsed() >= 400);
+    QTRY_COMPARE(proxy.findChildren<QNetworkReply *>().size(), 0);
+    QTRY_COMPARE(origin.openConnections(), 0);
+    QCOMPARE(taken, takenBeforeStop);
 }
 
 QTEST_GUILESS_MAIN(TestLocalProxy)

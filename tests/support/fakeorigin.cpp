@@ -54,11 +54,12 @@ QByteArray ReceivedRequest::header(const QByteArray &name) const
     return {};
 }
 
-QByteArray gzipCompress(const QByteArray &data)
+namespace {
+
+QByteArray compress(const QByteArray &data, int windowBits)
 {
     z_stream stream{};
-    // 16 + 15: a gzip wrapper around the largest window.
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 16 + 15, 8, Z_DEFAULT_STRATEGY) !=
+    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) !=
         Z_OK)
         return {};
     QByteArray out(static_cast<qsizetype>(deflateBound(&stream, uLong(data.size()))), '\0');
@@ -70,6 +71,19 @@ QByteArray gzipCompress(const QByteArray &data)
     out.truncate(qsizetype(stream.total_out));
     deflateEnd(&stream);
     return result == Z_STREAM_END ? out : QByteArray();
+}
+
+} // namespace
+
+QByteArray gzipCompress(const QByteArray &data)
+{
+    // 16 + 15: a gzip wrapper around the largest window.
+    return compress(data, 16 + 15);
+}
+
+QByteArray deflateCompress(const QByteArray &data)
+{
+    return compress(data, 15);
 }
 
 void trustTestCertificateAuthority()
@@ -215,10 +229,12 @@ void FakeOrigin::answer(Connection *connection)
     }
     if (r.gzip)
         pieces = splitEvenly(gzipCompress(pieces.join()), int(pieces.size()));
+    else if (r.deflate)
+        pieces = splitEvenly(deflateCompress(pieces.join()), int(pieces.size()));
 
     QList<QPair<QByteArray, QByteArray>> headers = r.headers;
-    if (r.gzip && !hasHeader(headers, "Content-Encoding"))
-        headers.emplaceBack("Content-Encoding", "gzip");
+    if ((r.gzip || r.deflate) && !hasHeader(headers, "Content-Encoding"))
+        headers.emplaceBack("Content-Encoding", r.gzip ? "gzip" : "deflate");
     if (r.framing == FakeResponse::Framing::ContentLength &&
         !hasHeader(headers, "Content-Length")) {
         const qint64 length = qMax(r.announcedLength, qint64(pieces.join().size()));

@@ -49,6 +49,8 @@ struct FakeResponse
     // Gzip the joined pieces (Content-Encoding: gzip), then split the result
     // into as many pieces again.
     bool gzip = false;
+    // The same with the zlib format of "Content-Encoding: deflate".
+    bool deflate = false;
     // Content-Length to announce when larger than the body: the origin then
     // closes short of it, a failure mid-body.
     qint64 announcedLength = -1;
@@ -73,6 +75,7 @@ struct ReceivedRequest
 };
 
 QByteArray gzipCompress(const QByteArray &data);
+QByteArray deflateCompress(const QByteArray &data); // zlib format, as HTTP's "deflate"
 
 // Makes the test CA trusted by every later TLS connection of this process.
 void trustTestCertificateAuthority();

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QtGlobal>
+
+// Internal to the relay; declared here so that tests can check against them.
+
+// Above this many unsent bytes for its client, a connection stops reading
+// from the origin until the client has taken some of them.
+constexpr qint64 kClientHighWaterBytes = 1024 * 1024;
+
+// Bound of what the HTTP client may read ahead for one reply.
+constexpr qint64 kReplyReadBufferBytes = 256 * 1024;
+
+// A rejected client may still be sending its request: it is read and dropped
+// for up to this long, or this many bytes, so the close does not become a reset.
+constexpr int kRejectDrainMs = 1000;
+constexpr qint64 kRejectDrainBytes = 64 * 1024;
+
+// A client that takes nothing for this long while data waits for it is closed.
+// 60 s unless a test shortens it.
+int stalledClientTimeoutMs();
+void setStalledClientTimeoutMs(int ms);
