@@ -1,5 +1,6 @@
 #include "networkspeedmeter.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -11,6 +12,8 @@ private slots:
     void reportsBytesOfOneTick_data();
     void reportsBytesOfOneTick();
     void bytesRecordedAtTickGoToNextTick();
+    void ticksOncePerSecond_data();
+    void ticksOncePerSecond();
 };
 
 void TestNetworkSpeedMeter::reportsBytesOfOneTick_data()
@@ -71,6 +74,31 @@ void TestNetworkSpeedMeter::bytesRecordedAtTickGoToNextTick()
     QVERIFY(spy.wait(2000));
     QCOMPARE(spy.at(2).at(0).toDouble(), 0.0);
     QCOMPARE(spy.at(2).at(1).toDouble(), 0.0);
+}
+
+void TestNetworkSpeedMeter::ticksOncePerSecond_data()
+{
+    QTest::addColumn<int>("ticks");
+
+    QTest::newRow("first tick") << 1;
+    QTest::newRow("third tick") << 3;
+}
+
+void TestNetworkSpeedMeter::ticksOncePerSecond()
+{
+    QFETCH(int, ticks);
+
+    // The rates are per second only because the tick is: tick n comes n
+    // seconds after construction (a coarse timer may be up to 5% early).
+    QElapsedTimer clock;
+    clock.start();
+    NetworkSpeedMeter meter;
+    QSignalSpy spy(&meter, &NetworkSpeedMeter::ratesUpdated);
+    while (spy.size() < ticks)
+        QVERIFY(spy.wait(3000));
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= ticks * 950 && elapsed < ticks * 1000 + 500,
+             QByteArray::number(elapsed).constData());
 }
 
 QTEST_GUILESS_MAIN(TestNetworkSpeedMeter)
