@@ -22,6 +22,21 @@ bool isPatternSpace(QChar c)
     return u == u' ' || (u >= u'\t' && u <= u'\r');
 }
 
+// "HH:mm" for a text of exactly two digits, a colon and two digits; an
+// invalid time otherwise. QTime::fromString's set-up costs more than all the
+// rest of an entry on a long guide.
+QTime twoDigitClock(QStringView text)
+{
+    const auto digit = [text](int at) {
+        return text.at(at) >= u'0' && text.at(at) <= u'9';
+    };
+    if (text.size() != 5 || !digit(0) || !digit(1) || text.at(2) != u':' || !digit(3) || !digit(4))
+        return {};
+    const int hour = text.left(2).toInt();
+    const int minute = text.mid(3).toInt();
+    return QTime::isValid(hour, minute, 0) ? QTime(hour, minute) : QTime();
+}
+
 QJsonArray firstNonEmptyArray(const QJsonObject &object, std::initializer_list<const char *> keys)
 {
     for (const char *key : keys) {
@@ -77,7 +92,9 @@ void parseJsonEntry(const QJsonObject &o, const QTimeZone &zone, QDate *contextD
     else
         date = *contextDate;
     const QString timeText = trimmedString(o, "time");
-    QTime time = QTime::fromString(timeText, QStringLiteral("HH:mm"));
+    QTime time = twoDigitClock(timeText);
+    if (!time.isValid())
+        time = QTime::fromString(timeText, QStringLiteral("HH:mm"));
     if (!time.isValid())
         time = QTime::fromString(timeText, QStringLiteral("H:mm"));
     if (!date.isValid() || !time.isValid())
@@ -93,6 +110,19 @@ void parseJsonEntry(const QJsonObject &o, const QTimeZone &zone, QDate *contextD
 // of those is found once with indexOf and a scan stops as soon as no closing
 // mark is left. Retrying the patterns from every later position would make a
 // malformed page quadratic.
+
+// The scans run on text from QString::fromUtf8, which is always valid UTF-16,
+// cut only next to ASCII characters. PCRE's own validity check would read the
+// whole rest of the subject on every call and make repeated matches quadratic.
+QRegularExpressionMatch scan(const QRegularExpression &re, QStringView text, qsizetype offset = 0,
+                             bool anchored = false)
+{
+    QRegularExpression::MatchOptions options =
+        QRegularExpression::DontCheckSubjectStringMatchOption;
+    if (anchored)
+        options |= QRegularExpression::AnchorAtOffsetMatchOption;
+    return re.match(text, offset, QRegularExpression::NormalMatch, options);
+}
 
 // "</" followed by a name without '>' or white space, then '>'.
 bool isClosingTagAt(QStringView text, qsizetype at)
@@ -140,8 +170,6 @@ void appendRows(QStringView block, const QDate &date, QList<EpgProgramItem> *ite
     static const QRegularExpression reTimeCell(
         QStringLiteral(R"(\s*(\d{2}:\d{2})\s*</td>\s*<td[^>]*>)"), kCaseless);
     static const QRegularExpression reNextCell(QStringLiteral(R"(\s*<td[^>]*>)"), kCaseless);
-    constexpr auto anchored = QRegularExpression::AnchorAtOffsetMatchOption;
-    constexpr auto normal = QRegularExpression::NormalMatch;
     const QLatin1String cellEnd("</td>");
 
     qsizetype from = 0;
@@ -158,9 +186,9 @@ void appendRows(QStringView block, const QDate &date, QList<EpgProgramItem> *ite
             return;
         // A later "<td" before tagEnd shares this tag's end and what follows.
         from = tagEnd + 1;
-        if (!reTimeClass.match(block.mid(open + 4, tagEnd - open - 4)).hasMatch())
+        if (!scan(reTimeClass, block.mid(open + 4, tagEnd - open - 4)).hasMatch())
             continue;
-        const QRegularExpressionMatch time = reTimeCell.match(block, tagEnd + 1, normal, anchored);
+        const QRegularExpressionMatch time = scan(reTimeCell, block, tagEnd + 1, true);
         if (!time.hasMatch())
             continue;
 
@@ -171,14 +199,14 @@ void appendRows(QStringView block, const QDate &date, QList<EpgProgramItem> *ite
             titleEnd = block.indexOf(cellEnd, titleEnd + 1, Qt::CaseInsensitive);
             if (titleEnd < 0)
                 return; // so no later time cell is followed by a cell either
-            next = reNextCell.match(block, titleEnd + cellEnd.size(), normal, anchored);
+            next = scan(reNextCell, block, titleEnd + cellEnd.size(), true);
         } while (!next.hasMatch());
         const qsizetype descEnd = block.indexOf(cellEnd, next.capturedEnd(), Qt::CaseInsensitive);
         if (descEnd < 0)
             return;
         from = descEnd + cellEnd.size();
 
-        const QTime start = QTime::fromString(time.captured(1).trimmed(), QStringLiteral("HH:mm"));
+        const QTime start = twoDigitClock(time.capturedView(1));
         if (!start.isValid())
             continue;
         const QStringView title = block.mid(time.capturedEnd(), titleEnd - time.capturedEnd());
@@ -204,6 +232,8 @@ QTimeZone broadcastZone()
 QDate parseJsonDateString(const QString &text)
 {
     const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty()) // the usual case, and QDate::fromString is slow to say no
+        return {};
     const QDate date = QDate::fromString(trimmed, QStringLiteral("yyyy-MM-dd"));
     if (date.isValid())
         return date;
@@ -300,7 +330,7 @@ QString parseLiveTitle(const QByteArray &body)
         from = tagEnd + 1;
         // From the name's last letter so that \b sees what precedes "id".
         const QStringView attributes = QStringView(text).mid(open + 6, tagEnd - open - 6);
-        if (!reLiveId.match(attributes, 1).hasMatch())
+        if (!scan(reLiveId, attributes, 1).hasMatch())
             continue;
         const qsizetype textEnd = text.indexOf(u'<', tagEnd + 1);
         if (textEnd < 0)
@@ -315,20 +345,22 @@ QString parseLiveTitle(const QByteArray &body)
         break;
     }
 
+    // Many ids may lead to the same next '<'; find it and judge it once.
+    qsizetype textEnd = -1;
     qsizetype lastBadClose = -1;
     from = 0;
     while (true) {
-        const QRegularExpressionMatch id = reLiveId.match(text, from);
+        const QRegularExpressionMatch id = scan(reLiveId, text, from);
         if (!id.hasMatch())
             break;
         const qsizetype tagEnd = text.indexOf(u'>', id.capturedEnd());
         if (tagEnd < 0)
             break;
         from = tagEnd + 1;
-        const qsizetype textEnd = text.indexOf(u'<', tagEnd + 1);
+        if (textEnd <= tagEnd)
+            textEnd = text.indexOf(u'<', tagEnd + 1);
         if (textEnd < 0)
             break;
-        // Several ids may run into the same closing tag; look at it once.
         if (textEnd == lastBadClose)
             continue;
         if (!isClosingTagAt(text, textEnd)) {
@@ -351,7 +383,7 @@ QList<EpgProgramItem> parseHtml(const QByteArray &body)
 
     qsizetype from = 0;
     while (true) {
-        const QRegularExpressionMatch heading = reDayBlocks.match(text, from);
+        const QRegularExpressionMatch heading = scan(reDayBlocks, text, from);
         if (!heading.hasMatch())
             break;
         const qsizetype close = text.indexOf(tableEnd, heading.capturedEnd(), Qt::CaseInsensitive);
