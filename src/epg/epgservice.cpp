@@ -31,8 +31,11 @@ void EpgService::fetch()
 
     QNetworkReply *reply = networkManager.get(request);
     // Give up on an oversized body as it arrives rather than holding it all.
-    connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
-        if (received > kMaxGuideBodyBytes && !reply->property(kTooLargeProperty).toBool()) {
+    // The body stays unread until the end, so what is buffered is what came;
+    // downloadProgress is rate-limited and could report too late.
+    connect(reply, &QNetworkReply::readyRead, this, [reply] {
+        if (reply->bytesAvailable() > kMaxGuideBodyBytes &&
+            !reply->property(kTooLargeProperty).toBool()) {
             reply->setProperty(kTooLargeProperty, true);
             reply->abort();
         }
