@@ -403,7 +403,7 @@ QList<EpgProgramItem> parseHtml(const QByteArray &body)
 
 QString decodeHtmlEntities(QString text)
 {
-    // "&amp;" third, as the page's own decoder does it.
+    // Order matters: with "&amp;" third, "&amp;lt;" ends as "<".
     static const std::pair<QLatin1String, QChar> entities[] = {
         {QLatin1String("&quot;"), u'"'}, {QLatin1String("&apos;"), u'\''},
         {QLatin1String("&amp;"), u'&'},  {QLatin1String("&lt;"), u'<'},

@@ -20,11 +20,9 @@ EpgService::EpgService(QObject *parent, quint16 proxyPort) : QObject(parent), pr
 
 void EpgService::fetch()
 {
-    const QString path = QStringLiteral("/epg_api.php?action=now");
-    const QUrl url(proxyPort != 0
-                       ? QStringLiteral("http://127.0.0.1:%1/epg_api.php?action=now").arg(proxyPort)
-                       : channelOrigin() + path);
-    QNetworkRequest request(url);
+    const QString base =
+        proxyPort != 0 ? QStringLiteral("http://127.0.0.1:%1").arg(proxyPort) : channelOrigin();
+    QNetworkRequest request(QUrl(base + QStringLiteral("/epg_api.php?action=now")));
     request.setHeader(
         QNetworkRequest::UserAgentHeader,
         QStringLiteral("Mozilla/5.0 (Windows NT 10.0; Win64; x64) VostanTVPlayer/1.1"));
