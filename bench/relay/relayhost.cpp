@@ -1,0 +1,102 @@
+// Runs the player's relay on its own, for benchmarks and load tests.
+//
+//   relayhost [--port N] [--request-timeout-ms N] [--stall-timeout-ms N] ORIGIN
+//
+// Prints "port N" once it listens on 127.0.0.1. Each line "stats" on standard
+// input is answered with one line of counts for the relay itself; the end of
+// standard input ends the program.
+
+#include "localproxy.h"
+#include "networkspeedmeter.h"
+#include "relaylimits.h"
+#include "requestline.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QNetworkReply>
+#include <QSocketNotifier>
+#include <QTcpSocket>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+qint64 residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+qsizetype openDescriptors()
+{
+    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    const QCommandLineOption portOption("port", "Port on 127.0.0.1 (0: any free one).", "N", "0");
+    const QCommandLineOption requestOption("request-timeout-ms", "Time limit for the request line.",
+                                           "N");
+    const QCommandLineOption stallOption("stall-timeout-ms",
+                                         "Time limit for a client that takes nothing.", "N");
+    parser.addOptions({portOption, requestOption, stallOption});
+    parser.addPositionalArgument("origin", "Scheme and host the relay fetches from.");
+    parser.addHelpOption();
+    parser.process(app);
+    if (parser.positionalArguments().size() != 1)
+        parser.showHelp(2);
+    if (parser.isSet(requestOption))
+        setRequestLineTimeoutMs(parser.value(requestOption).toInt());
+    if (parser.isSet(stallOption))
+        setStalledClientTimeoutMs(parser.value(stallOption).toInt());
+
+    NetworkSpeedMeter meter;
+    LocalProxy proxy;
+    proxy.setTargetHost(parser.positionalArguments().first());
+    proxy.setSpeedMeter(&meter);
+    if (!proxy.listen(QHostAddress::LocalHost, quint16(parser.value(portOption).toUInt()))) {
+        std::fprintf(stderr, "relayhost: cannot listen: %s\n", qPrintable(proxy.errorString()));
+        return 1;
+    }
+    std::printf("port %u\n", unsigned(proxy.serverPort()));
+    std::fflush(stdout);
+
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QByteArray pending;
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char buffer[256];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0) {
+            input.setEnabled(false);
+            QCoreApplication::quit();
+            return;
+        }
+        pending.append(buffer, n);
+        qsizetype end;
+        while ((end = pending.indexOf('\n')) >= 0) {
+            const QByteArray command = pending.left(end).trimmed();
+            pending.remove(0, end + 1);
+            if (command != "stats")
+                continue;
+            std::printf("connections %lld replies %lld rss_kib %lld fds %lld\n",
+                        qlonglong(proxy.findChildren<ProxyConnection *>().size()),
+                        qlonglong(proxy.findChildren<QNetworkReply *>().size()),
+                        qlonglong(residentKiB()), qlonglong(openDescriptors()));
+            std::fflush(stdout);
+        }
+    });
+    return QCoreApplication::exec();
+}
