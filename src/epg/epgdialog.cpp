@@ -63,7 +63,10 @@ EpgDialog::EpgDialog(QWidget *parent) : QDialog(parent)
     footer->setObjectName(QStringLiteral("epgFooter"));
     footer->setTextFormat(Qt::RichText);
     footer->setText(
-        QStringLiteral("<a href=\"%1\">%2</a>").arg(href.toHtmlEscaped(), text.toHtmlEscaped()));
+        // Style sheets colour a label's text but not its links, which would
+        // be dark blue on the dark window; this is the footer rule's colour.
+        QStringLiteral("<a href=\"%1\" style=\"color:#7eb8ff\">%2</a>")
+            .arg(href.toHtmlEscaped(), text.toHtmlEscaped()));
     footer->setOpenExternalLinks(true);
     footer->setTextInteractionFlags(Qt::TextBrowserInteraction);
     root->addWidget(footer, 0);

@@ -14,6 +14,14 @@ const QString SettingsDialog::kSettingsKey = QStringLiteral("screenshotPath");
 
 namespace {
 
+// The widths keep the row tidy, but the style sheet's padding may need more
+// than that for the Kazakh label: never cut the text.
+void setWidthAtLeast(QPushButton *button, int width)
+{
+    button->ensurePolished();
+    button->setFixedWidth(qMax(width, button->sizeHint().width()));
+}
+
 QString defaultScreenshotPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
@@ -40,13 +48,13 @@ SettingsDialog::SettingsDialog(QWidget *parent) : QDialog(parent)
     pathEdit->setText(getScreenshotPath());
     auto *browseButton = new QPushButton(QStringLiteral("Шолу"), this);
     browseButton->setObjectName(QStringLiteral("browsePathBtn"));
-    browseButton->setFixedWidth(80);
+    setWidthAtLeast(browseButton, 80);
     row->addWidget(pathEdit);
     row->addWidget(browseButton);
 
     auto *resetButton = new QPushButton(QStringLiteral("Стандартты орны"), this);
     resetButton->setObjectName(QStringLiteral("resetPathBtn"));
-    resetButton->setFixedWidth(150);
+    setWidthAtLeast(resetButton, 150);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->setObjectName(QStringLiteral("settingsButtons"));
