@@ -737,7 +737,10 @@ void MainWindow::checkUpdates()
         const std::optional<UpdateManifest> manifest = parseUpdateManifest(r->readAll());
         if (!manifest || !offersUpdate(appVersion, *manifest))
             return;
-        offerUpdate(manifest->version, manifest->url, manifest->changelog);
+        // The question waits in its own event-loop turn, not inside the
+        // reply's signal, which its deferred deletion could pull away.
+        QTimer::singleShot(0, this,
+                           [this, m = *manifest] { offerUpdate(m.version, m.url, m.changelog); });
     });
 }
 
@@ -804,15 +807,21 @@ void MainWindow::downloadUpdate(const QString &url)
         progress->deleteLater();
         reply->deleteLater();
         manager->deleteLater();
-        if (reply->error() != QNetworkReply::NoError) {
-            QMessageBox::critical(this, QStringLiteral("Қате"), failure + reply->errorString());
-            return;
-        }
+        const bool failed = reply->error() != QNetworkReply::NoError;
+        const QString error = reply->errorString();
         // A decoded body no longer has the length the server announced.
         const bool encoded = !reply->rawHeader("Content-Encoding").isEmpty();
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
         const qint64 expected = (!encoded && length.isValid()) ? length.toLongLong() : -1;
-        installDownloadedUpdate(reply->readAll(), expected);
+        const QByteArray body = failed ? QByteArray() : reply->readAll();
+        // Boxes wait in their own event-loop turn, not inside the reply's
+        // signal, which their event loops could delete from under it.
+        QTimer::singleShot(0, this, [this, failure, failed, error, body, expected] {
+            if (failed)
+                QMessageBox::critical(this, QStringLiteral("Қате"), failure + error);
+            else
+                installDownloadedUpdate(body, expected);
+        });
     });
 }
 
