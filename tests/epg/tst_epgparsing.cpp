@@ -1,4 +1,5 @@
 #include "epgparsing.h"
+#include "epgtestrows.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
@@ -45,17 +46,6 @@ QDateTime fixedNow()
 
 // 2025-03-05 05:00:00 UTC, 10:00 in the broadcast zone.
 constexpr qint64 kTenOClock = 1741150800;
-
-QStringList flatten(const QList<EpgProgramItem> &items)
-{
-    QStringList rows;
-    for (const EpgProgramItem &item : items) {
-        rows << QStringLiteral("%1 %2|%3|%4")
-                    .arg(item.date.toString(Qt::ISODate), item.time.toString(Qt::ISODate),
-                         item.title, item.description);
-    }
-    return rows;
-}
 
 // The schedule scrapers written plainly with the page's patterns, as the
 // reference for what the bounded scans must find.

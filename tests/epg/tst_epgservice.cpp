@@ -1,5 +1,6 @@
 #include "epgparsing.h"
 #include "epgservice.h"
+#include "epgtestrows.h"
 #include "fakeorigin.h"
 
 #include <QSignalSpy>
@@ -18,17 +19,6 @@ private slots:
 };
 
 namespace {
-
-QStringList flatten(const QList<EpgProgramItem> &items)
-{
-    QStringList rows;
-    for (const EpgProgramItem &item : items) {
-        rows << QStringLiteral("%1 %2|%3|%4")
-                    .arg(item.date.toString(Qt::ISODate), item.time.toString(Qt::ISODate),
-                         item.title, item.description);
-    }
-    return rows;
-}
 
 FakeResponse answer(QList<QByteArray> pieces,
                     FakeResponse::Framing framing = FakeResponse::Framing::ContentLength)
