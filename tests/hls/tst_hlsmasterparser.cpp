@@ -80,10 +80,54 @@ void TestHlsMasterParser::parse_data()
         << QStringList{"x.m3u8|3||"};
     QTest::newRow("tag without colon")
         << QByteArray("#EXT-X-STREAM-INF\nx.m3u8\n") << QStringList{"x.m3u8|0||"};
+    QTest::newRow("resolution followed by codecs")
+        << QByteArray("#EXT-X-STREAM-INF:BANDWIDTH=1,RESOLUTION=640x360,CODECS=\"avc1.4d401e,"
+                      "mp4a.40.2\",FRAME-RATE=25.000\nv.m3u8\n")
+        << QStringList{"v.m3u8|1|640x360|"};
+    QTest::newRow("first of repeated attributes")
+        << QByteArray("#EXT-X-STREAM-INF:BANDWIDTH=500,RESOLUTION=1x2,NAME=\"a\",BANDWIDTH=900,"
+                      "RESOLUTION=3x4,NAME=\"b\"\nv.m3u8\n")
+        << QStringList{"v.m3u8|500|1x2|a"};
+    QTest::newRow("blanks and tabs after commas")
+        << QByteArray("#EXT-X-STREAM-INF:PROGRAM-ID=1,\tBANDWIDTH=7, RESOLUTION=8x9,  NAME=\"n\"\n"
+                      "v.m3u8\n")
+        << QStringList{"v.m3u8|7|8x9|n"};
+    QTest::newRow("comma inside quoted name")
+        << QByteArray("#EXT-X-STREAM-INF:NAME=\"HD, 720p\",BANDWIDTH=3\nv.m3u8\n")
+        << QStringList{"v.m3u8|3||HD, 720p"};
+    QTest::newRow("utf-8 name") << QByteArray(
+                                       "#EXT-X-STREAM-INF:BANDWIDTH=1,NAME=\"Орташа\"\nv.m3u8\n")
+                                << QStringList{"v.m3u8|1||Орташа"};
+    QTest::newRow("media tag's name not taken")
+        << QByteArray("#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"aac\",NAME=\"English\",URI=\"a.m3u8\"\n"
+                      "#EXT-X-STREAM-INF:BANDWIDTH=1,AUDIO=\"aac\"\nv.m3u8\n")
+        << QStringList{"v.m3u8|1||"};
+    QTest::newRow("indented tag, blanks inside uri, blank lines")
+        << QByteArray("#EXTM3U\r\n\r\n  \t#EXT-X-STREAM-INF:BANDWIDTH=4\r\n\r\n\r\n"
+                      "\t720p/my stream.m3u8?a=1&b=2 \r\n\r\n")
+        << QStringList{"720p/my stream.m3u8?a=1&b=2|4||"};
     QTest::newRow("duplicates kept, equal bandwidth in playlist order")
         << QByteArray("#EXT-X-STREAM-INF:BANDWIDTH=7,NAME=\"a\"\nsame.m3u8\n"
                       "#EXT-X-STREAM-INF:BANDWIDTH=7,NAME=\"b\"\nsame.m3u8\n")
         << QStringList{"same.m3u8|7||a", "same.m3u8|7||b"};
+
+    // Past 16 entries an unstable sort reorders equal keys.
+    QByteArray equal;
+    QByteArray mixed;
+    QStringList equalOrder;
+    QStringList mixedOrder[3];
+    for (int i = 0; i < 40; ++i) {
+        const QString uri = QStringLiteral("v%1.m3u8").arg(i);
+        equal += "#EXT-X-STREAM-INF:BANDWIDTH=1000\n" + uri.toUtf8() + '\n';
+        equalOrder << uri + QStringLiteral("|1000||");
+        const int bw = 3 - i % 3;
+        mixed +=
+            "#EXT-X-STREAM-INF:BANDWIDTH=" + QByteArray::number(bw) + '\n' + uri.toUtf8() + '\n';
+        mixedOrder[i % 3] << uri + QStringLiteral("|%1||").arg(bw);
+    }
+    QTest::newRow("40 of equal bandwidth in playlist order") << equal << equalOrder;
+    QTest::newRow("40 interleaved, each bandwidth in playlist order")
+        << mixed << mixedOrder[0] + mixedOrder[1] + mixedOrder[2];
 }
 
 void TestHlsMasterParser::parse()
