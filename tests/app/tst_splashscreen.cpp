@@ -1,6 +1,7 @@
 #include "splashscreen.h"
 #include "startup.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
 #include <QSignalSpy>
@@ -25,14 +26,24 @@ void SplashScreenTest::stepsThroughTextsThenFinishesOnce()
     QVERIFY(status);
     QVERIFY(timer);
     QCOMPARE(status->text(), QStringLiteral("Жүктелуде..."));
+    // The sequence runs from construction on, one step per 350 ms tick.
+    QVERIFY(timer->isActive());
+    QVERIFY(!timer->isSingleShot());
+    QCOMPARE(timer->interval(), 350);
+    QElapsedTimer clock;
+    clock.start();
 
     QSignalSpy finished(&splash, &SplashScreen::loadingFinished);
     // Connected after the splash's own slot, so each entry is the state after a tick.
     QStringList texts;
     QList<int> finishedAtTick;
+    QList<qint64> tickAt;
+    QList<int> intervals;
     connect(timer, &QTimer::timeout, this, [&] {
         texts << status->text();
         finishedAtTick << int(finished.count());
+        tickAt << clock.elapsed();
+        intervals << timer->interval();
     });
 
     splash.show();
@@ -49,6 +60,10 @@ void SplashScreenTest::stepsThroughTextsThenFinishesOnce()
     };
     QCOMPARE(texts, expected);
     QCOMPARE(finishedAtTick, (QList<int>{0, 0, 0, 0, 0, 0, 1}));
+    QCOMPARE(intervals, QList<int>(7, 350));
+    // A coarse timer may fire up to 5 % early, never a whole tick early.
+    for (int tick = 0; tick < tickAt.size(); ++tick)
+        QVERIFY2(tickAt[tick] >= (tick + 1) * 330, qPrintable(QString::number(tickAt[tick])));
     QVERIFY(!timer->isActive());
     QVERIFY(splash.isVisible()); // closing is the caller's job
 }
