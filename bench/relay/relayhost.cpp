@@ -22,6 +22,10 @@
 #include <cstdio>
 #include <unistd.h>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace {
 
 qint64 residentKiB()
@@ -34,6 +38,18 @@ qint64 residentKiB()
             return line.mid(6).trimmed().split(' ').first().toLongLong();
     }
     return -1;
+}
+
+// Bytes the allocator has handed out and not had back, in every arena: unlike
+// the resident size, this falls again when memory is freed.
+qint64 heapInUseKiB()
+{
+#if defined(__GLIBC__)
+    const struct mallinfo2 info = mallinfo2();
+    return qint64((info.uordblks + info.hblkhd) / 1024);
+#else
+    return -1;
+#endif
 }
 
 qsizetype openDescriptors()
@@ -91,10 +107,11 @@ int main(int argc, char *argv[])
             pending.remove(0, end + 1);
             if (command != "stats")
                 continue;
-            std::printf("connections %lld replies %lld rss_kib %lld fds %lld\n",
+            std::printf("connections %lld replies %lld rss_kib %lld fds %lld heap_kib %lld\n",
                         qlonglong(proxy.findChildren<ProxyConnection *>().size()),
                         qlonglong(proxy.findChildren<QNetworkReply *>().size()),
-                        qlonglong(residentKiB()), qlonglong(openDescriptors()));
+                        qlonglong(residentKiB()), qlonglong(openDescriptors()),
+                        qlonglong(heapInUseKiB()));
             std::fflush(stdout);
         }
     });

@@ -155,6 +155,9 @@ LocalProxy::LocalProxy(QObject *parent)
     : QTcpServer(parent), networkManager(new QNetworkAccessManager(this))
 {
     networkManager->setCookieJar(new NoCookieJar(networkManager));
+    // The default of 50 drops a burst of connects, which then wait for SYN
+    // retries (1 s, 3 s, ...) before the relay even sees them.
+    setListenBacklogSize(1024);
 }
 
 void LocalProxy::setTargetHost(const QString &host)
