@@ -349,8 +349,8 @@ void TestRelayStress::originFaults_data()
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QByteArray>("expectedHead");
     QTest::addColumn<qint64>("expectedBodyBytes");
-    // Qt fails the requests queued behind six connections that all broke
-    // mid-body; those never reached the origin, so they get the 500 text.
+    // Qt fails requests queued behind connections that broke mid-body; no
+    // answer arrived for those, so they get the 500 text.
     QTest::addColumn<bool>("queuedMayFail");
 
     const qint64 full = 256 * 1024;
@@ -409,10 +409,13 @@ void TestRelayStress::originFaults()
         ++answered;
     }
     if (queuedMayFail) {
-        // Every request that reached the origin got its own answer relayed.
-        qInfo("%d of %d clients answered, the rest got the 500 text", answered, count);
-        QCOMPARE(answered, int(origin.requests().size()));
+        // Whatever Qt does with the rest (fail them, or resend one on a new
+        // connection), the first six reached the origin and were answered.
+        qInfo("%d of %d clients answered, the rest got the 500 text; the origin saw %lld "
+              "requests",
+              answered, count, qlonglong(origin.requests().size()));
         QVERIFY(answered >= 6);
+        QVERIFY(answered <= origin.requests().size());
     }
     QTRY_COMPARE(relay.stats().connections, 0);
     QCOMPARE(relay.stats().replies, 0);
