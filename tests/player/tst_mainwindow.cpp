@@ -1,3 +1,5 @@
+#include "epgtypes.h"
+#include "fakeorigin.h"
 #include "iconhelper.h"
 #include "idlebrandpanel.h"
 #include "mainwindow.h"
@@ -82,6 +84,16 @@ void sendMouse(QWidget *target, QEvent::Type type)
     QApplication::sendEvent(target, &event);
 }
 
+// A real pointer move, so enter and leave reach the widgets on the way.
+void movePointer(QWidget &window, QPoint at)
+{
+    QWidget *target = window.childAt(at);
+    if (target)
+        QTest::mouseMove(target, target->mapFrom(&window, at));
+    else
+        QCursor::setPos(window.mapToGlobal(at));
+}
+
 } // namespace
 
 class TestMainWindow : public QObject
@@ -89,11 +101,14 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 private slots:
+    // Off every window, so no window starts under the pointer.
+    void init() { QCursor::setPos(-500, -500); }
     void bitrateText_data();
     void bitrateText();
     void speedLabel_data();
     void speedLabel();
     void speedLabelHiddenWithoutMeter();
+    void autoHide_data();
     void autoHide();
     void activitySources_data();
     void activitySources();
@@ -103,6 +118,8 @@ private slots:
     void alwaysOnTopFromButtonAndMenu();
     void menuTree();
     void menuBarTextIsDark();
+    void menuEntryReachesItsSlot_data();
+    void menuEntryReachesItsSlot();
     void doubleClick_data();
     void doubleClick();
     void screenshot();
@@ -119,15 +136,24 @@ void TestMainWindow::bitrateText_data()
     QTest::newRow("negative") << -1.0 << QStringLiteral("0 Кбит/с");
     QTest::newRow("zero") << 0.0 << QStringLiteral("0 Кбит/с");
     QTest::newRow("below 0.05 kbit") << 0.00001 << QStringLiteral("0 Кбит/с");
+    QTest::newRow("just below 0.05 kbit") << 0.0000499 << QStringLiteral("0 Кбит/с");
+    QTest::newRow("exactly 0.05 kbit") << 0.00005 << QStringLiteral("0.1 Кбит/с");
     QTest::newRow("kbit one decimal") << 0.0123 << QStringLiteral("12.3 Кбит/с");
     QTest::newRow("49 kbit") << 0.049 << QStringLiteral("49.0 Кбит/с");
+    QTest::newRow("just below 100 kbit") << 0.0999 << QStringLiteral("99.9 Кбит/с");
+    QTest::newRow("rounds up to 100.0 kbit") << 0.09999 << QStringLiteral("100.0 Кбит/с");
     QTest::newRow("100 kbit no decimals") << 0.1 << QStringLiteral("100 Кбит/с");
     QTest::newRow("500 kbit") << 0.5 << QStringLiteral("500 Кбит/с");
+    QTest::newRow("just below 1") << 0.999 << QStringLiteral("999 Кбит/с");
+    QTest::newRow("rounds up to 1000 kbit") << 0.9999 << QStringLiteral("1000 Кбит/с");
     QTest::newRow("exactly 1") << 1.0 << QStringLiteral("1.00 Мбит/с");
     QTest::newRow("2.5") << 2.5 << QStringLiteral("2.50 Мбит/с");
     QTest::newRow("rounds up to 10.00") << 9.999 << QStringLiteral("10.00 Мбит/с");
+    QTest::newRow("just below 10") << 9.99 << QStringLiteral("9.99 Мбит/с");
     QTest::newRow("exactly 10") << 10.0 << QStringLiteral("10.0 Мбит/с");
     QTest::newRow("12.34") << 12.34 << QStringLiteral("12.3 Мбит/с");
+    QTest::newRow("just below 1000") << 999.9 << QStringLiteral("999.9 Мбит/с");
+    QTest::newRow("rounds up to 1000.0") << 999.99 << QStringLiteral("1000.0 Мбит/с");
     QTest::newRow("exactly 1000") << 1000.0 << QStringLiteral("1.00 Гбит/с");
     QTest::newRow("1234.5") << 1234.5 << QStringLiteral("1.23 Гбит/с");
 }
@@ -154,6 +180,14 @@ void TestMainWindow::speedLabel_data()
                                   << QStringLiteral("Желі: белсенді · ↓ 0 Кбит/с · ↑ 50.0 Кбит/с");
     QTest::newRow("just below") << 0.049 << 0.049
                                 << QStringLiteral("Желі: тыныш · ↓ 49.0 Кбит/с · ↑ 49.0 Кбит/с");
+    QTest::newRow("down just below")
+        << 0.0499 << 0.0 << QStringLiteral("Желі: тыныш · ↓ 49.9 Кбит/с · ↑ 0 Кбит/с");
+    QTest::newRow("up just below")
+        << 0.0 << 0.0499 << QStringLiteral("Желі: тыныш · ↓ 0 Кбит/с · ↑ 49.9 Кбит/с");
+    QTest::newRow("down just above")
+        << 0.0501 << 0.0 << QStringLiteral("Желі: белсенді · ↓ 50.1 Кбит/с · ↑ 0 Кбит/с");
+    QTest::newRow("up just above")
+        << 0.0 << 0.0501 << QStringLiteral("Желі: белсенді · ↓ 0 Кбит/с · ↑ 50.1 Кбит/с");
 }
 
 void TestMainWindow::speedLabel()
@@ -183,22 +217,46 @@ void TestMainWindow::speedLabelHiddenWithoutMeter()
     QVERIFY(w.findChild<QLabel *>(QStringLiteral("liveEpgStrip"))->isVisible());
 }
 
+void TestMainWindow::autoHide_data()
+{
+    QTest::addColumn<QString>("pointer");
+    QTest::addColumn<bool>("keeps");
+    QTest::newRow("resting on the picture") << QStringLiteral("picture") << true;
+    QTest::newRow("resting on a bar's button") << QStringLiteral("playPauseBtn") << true;
+    QTest::newRow("resting on the menu bar") << QStringLiteral("menu") << false;
+    QTest::newRow("outside the window") << QStringLiteral("outside") << false;
+}
+
 void TestMainWindow::autoHide()
 {
+    QFETCH(QString, pointer);
+    QFETCH(bool, keeps);
     MainWindow w(nullptr, kDeadPort, nullptr);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     auto *top = w.findChild<QWidget *>(QStringLiteral("topBar"));
     auto *bottom = w.findChild<QWidget *>(QStringLiteral("bottomBar"));
+    auto *overlay = w.findChild<QWidget *>(QStringLiteral("videoOverlay"));
     QTimer *timer = hideTimerOf(w);
-    QVERIFY(top && bottom && timer);
+    QVERIFY(top && bottom && overlay && timer);
     QVERIFY(timer->isActive());
 
-    // A tick with the pointer elsewhere hides both bars and the pointer.
+    if (pointer == QStringLiteral("picture"))
+        movePointer(w, w.centralWidget()->geometry().center());
+    else if (pointer == QStringLiteral("menu"))
+        movePointer(w, w.menuBar()->geometry().center());
+    else if (pointer == QStringLiteral("outside"))
+        movePointer(w, QPoint(-40, -40));
+    else
+        movePointer(w, w.findChild<QWidget *>(pointer)->mapTo(&w, QPoint(20, 20)));
+    QTRY_COMPARE(overlay->underMouse(), keeps);
+
+    // A tick with the pointer over the overlay keeps everything; elsewhere it
+    // hides both bars and the pointer.
     QVERIFY(QMetaObject::invokeMethod(&w, "hideControls"));
-    QVERIFY(!top->isVisible());
-    QVERIFY(!bottom->isVisible());
-    QCOMPARE(w.cursor().shape(), Qt::BlankCursor);
+    QCOMPARE(top->isVisible(), keeps);
+    QCOMPARE(bottom->isVisible(), keeps);
+    QCOMPARE(w.cursor().shape(), keeps ? Qt::ArrowCursor : Qt::BlankCursor);
     QVERIFY(timer->isActive());
 }
 
@@ -211,6 +269,7 @@ void TestMainWindow::activitySources_data()
     QTest::newRow("key") << 2 << false;
     QTest::newRow("wheel") << 3 << false;
     QTest::newRow("move over menu bar") << 4 << false;
+    QTest::newRow("guide payload") << 5 << true;
 }
 
 void TestMainWindow::activitySources()
@@ -223,12 +282,11 @@ void TestMainWindow::activitySources()
     auto *top = w.findChild<QWidget *>(QStringLiteral("topBar"));
     auto *bottom = w.findChild<QWidget *>(QStringLiteral("bottomBar"));
     QTimer *timer = hideTimerOf(w);
+
+    // Let over a second of the period run out, so a restart is visible.
+    QTRY_VERIFY_WITH_TIMEOUT(timer->remainingTime() < 4000, 5000);
     QVERIFY(QMetaObject::invokeMethod(&w, "hideControls"));
     QVERIFY(!top->isVisible());
-
-    // Let part of the period run out so a restart is visible.
-    timer->start(5000);
-    QTest::qWait(0);
     QWidget *viewport = w.findChild<QGraphicsView *>()->viewport();
     switch (kind) {
     case 0:
@@ -249,12 +307,17 @@ void TestMainWindow::activitySources()
     case 4:
         sendMouse(w.menuBar(), QEvent::MouseMove);
         break;
+    case 5:
+        QVERIFY(QMetaObject::invokeMethod(&w, "applyEpgPayload", Q_ARG(EpgPayload, EpgPayload())));
+        break;
     }
     QCOMPARE(top->isVisible(), shows);
     QCOMPARE(bottom->isVisible(), shows);
     QCOMPARE(w.cursor().shape(), shows ? Qt::ArrowCursor : Qt::BlankCursor);
-    if (shows)
-        QVERIFY(timer->remainingTime() > 4500);
+    // Activity starts a fresh five seconds; anything else leaves the period running.
+    QCOMPARE(timer->interval(), 5000);
+    QVERIFY2((timer->remainingTime() > 4500) == shows,
+             qPrintable(QString::number(timer->remainingTime())));
 }
 
 void TestMainWindow::resizeKeepsLayersTogether()
@@ -450,6 +513,104 @@ void TestMainWindow::menuBarTextIsDark()
     for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
         for (auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
             QCOMPARE(pal.color(group, role), QColor(QStringLiteral("#050505")));
+}
+
+void TestMainWindow::menuEntryReachesItsSlot_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::newRow("full screen") << QStringLiteral("Толық экран");
+    QTest::newRow("play / pause") << QStringLiteral("Ойнату / Кідірту\tSpace");
+    QTest::newRow("refresh") << QStringLiteral("Ағынды жаңарту");
+    QTest::newRow("screenshot") << QStringLiteral("Скриншот");
+    QTest::newRow("about") << QStringLiteral("Бағдарлама туралы");
+    QTest::newRow("check for updates") << QStringLiteral("Жаңартуды тексеру");
+}
+
+// Each entry, triggered as a click on it would, does its own job and no other's.
+void TestMainWindow::menuEntryReachesItsSlot()
+{
+    QFETCH(QString, entry);
+    QSettings store(QStringLiteral("VostanTV"), QStringLiteral("Player"));
+    store.remove(QStringLiteral("hlsVariantUri"));
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    store.setValue(QStringLiteral("screenshotPath"), tmp.path());
+    // Relay and update origin: one variant in the master playlist, nothing else.
+    FakeOrigin origin;
+    FakeResponse master;
+    master.bodyPieces = {"#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\nv.m3u8\n"};
+    origin.setResponse(master);
+    QVERIFY(origin.listen());
+    // Requests the window itself made (the media back end has its own agent).
+    const auto fetches = [&origin](const QByteArray &target) {
+        int n = 0;
+        for (const ReceivedRequest &r : origin.requests())
+            n += r.target == target && r.header("User-Agent").startsWith("Mozilla/");
+        return n;
+    };
+    const QByteArray playlist = "/hls/master.m3u8";
+    const QByteArray manifest = "/version.json";
+
+    MainWindow w(nullptr, origin.port(), nullptr);
+    w.setUpdateManifestUrl(origin.url() + QStringLiteral("/version.json"));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *combo = w.findChild<QComboBox *>(QStringLiteral("qualityCombo"));
+    auto *player = w.findChild<QMediaPlayer *>();
+    auto *playPauseBtn = w.findChild<QPushButton *>(QStringLiteral("playPauseBtn"));
+    QAction *action = menuEntry(w, entry);
+    QVERIFY(combo && player && playPauseBtn && action);
+    QTRY_COMPARE(combo->count(), 2); // the start-up fetch is in
+    QCOMPARE(fetches(playlist), 1);
+    player->setSource(QUrl(QStringLiteral("http://127.0.0.1:1/x.m3u8")));
+    player->play();
+    QTRY_COMPARE(player->playbackState(), QMediaPlayer::PlayingState);
+    combo->setCurrentIndex(1);
+
+    QString modalTitle;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, &w, [&] {
+        if (auto *box = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+            modalTitle = box->windowTitle();
+            box->reject();
+        }
+    });
+    closer.start(20);
+
+    // Start-up asks for the manifest once by itself; let that pass first.
+    const bool checks = entry == QStringLiteral("Жаңартуды тексеру");
+    if (checks)
+        QTRY_COMPARE_WITH_TIMEOUT(fetches(manifest), 1, 10000);
+
+    action->trigger();
+    const bool fullScreen = entry == QStringLiteral("Толық экран");
+    QTRY_COMPARE(w.isFullScreen(), fullScreen);
+    const bool paused = entry.startsWith(QStringLiteral("Ойнату"));
+    QCOMPARE(player->playbackState(),
+             paused ? QMediaPlayer::PausedState : QMediaPlayer::PlayingState);
+    QVERIFY(hasIcon(playPauseBtn, paused ? "play" : "pause"));
+    if (entry == QStringLiteral("Ағынды жаңарту")) {
+        // Only a new fetch rebuilds the box, back on the automatic entry.
+        QTRY_COMPARE(combo->currentIndex(), 0);
+        QCOMPARE(fetches(playlist), 2);
+    } else {
+        QCOMPARE(combo->currentIndex(), 1);
+        QCOMPARE(fetches(playlist), 1);
+    }
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::Files).size(),
+             entry == QStringLiteral("Скриншот") ? 1 : 0);
+    QCOMPARE(modalTitle, entry == QStringLiteral("Бағдарлама туралы") ? entry : QString());
+    if (checks)
+        QTRY_COMPARE(fetches(manifest), 2);
+
+    // The same entry again undoes a toggle.
+    if (fullScreen || paused) {
+        action->trigger();
+        QTRY_VERIFY(!w.isFullScreen());
+        QCOMPARE(player->playbackState(), QMediaPlayer::PlayingState);
+        QVERIFY(hasIcon(playPauseBtn, "pause"));
+    }
+    store.remove(QStringLiteral("screenshotPath"));
 }
 
 void TestMainWindow::doubleClick_data()
