@@ -22,9 +22,14 @@ private slots:
     void layout();
     void captionSpacing_data();
     void captionSpacing();
+    void textSizes_data();
+    void textSizes();
     void barHeightAtPhaseZero_data();
     void barHeightAtPhaseZero();
     void frameHasBarsAndReflection();
+    void reflectionLength();
+    void textsDrawnAtTheirSizes_data();
+    void textsDrawnAtTheirSizes();
     void animatesOnlyWhileVisible();
 };
 
@@ -193,6 +198,37 @@ void TestGraphics::captionSpacing()
     QTEST(idleBrandLayout(w, 600).captionSpacing, "spacing");
 }
 
+void TestGraphics::textSizes_data()
+{
+    QTest::addColumn<int>("w");
+    QTest::addColumn<int>("hd");
+    QTest::addColumn<int>("caption");
+    QTest::addColumn<int>("tagline");
+
+    // Each step of a size and each cap and floor, at and one pixel either side.
+    static const int rows[][4] = {
+        {200, 7, 18, 11},   {571, 7, 18, 11},   {572, 7, 18, 11},   {573, 7, 18, 11},
+        {575, 7, 18, 11},   {576, 7, 18, 11},   {577, 7, 18, 11},   {607, 7, 18, 11},
+        {608, 7, 19, 11},   {609, 7, 19, 11},   {623, 7, 19, 11},   {624, 7, 19, 12},
+        {625, 7, 19, 12},   {769, 7, 24, 14},   {770, 7, 24, 14},   {771, 7, 24, 14},
+        {831, 7, 25, 15},   {832, 7, 26, 15},   {833, 7, 26, 15},   {879, 7, 27, 15},
+        {880, 8, 27, 15},   {881, 8, 27, 15},   {1119, 10, 34, 15}, {1120, 10, 34, 15},
+        {1121, 10, 34, 15}, {1209, 10, 34, 15}, {1210, 10, 34, 15}, {1211, 10, 34, 15},
+        {3000, 10, 34, 15},
+    };
+    for (const auto &r : rows)
+        QTest::newRow(qPrintable(QString::number(r[0]))) << r[0] << r[1] << r[2] << r[3];
+}
+
+void TestGraphics::textSizes()
+{
+    QFETCH(int, w);
+    const IdleBrandLayout l = idleBrandLayout(w, 600);
+    QTEST(l.hdPointSize, "hd");
+    QTEST(l.captionPointSize, "caption");
+    QTEST(l.taglinePointSize, "tagline");
+}
+
 void TestGraphics::barHeightAtPhaseZero_data()
 {
     QTest::addColumn<int>("bar");
@@ -236,6 +272,111 @@ void TestGraphics::frameHasBarsAndReflection()
     for (int x = 0; x < 1200; ++x)
         lit += qGray(frame.pixel(x, 344 + 88 + 20)) > 128;
     QVERIFY2(lit > 0, "caption not drawn");
+}
+
+// The floor is the bars mirrored about baseline + 6 and squashed to 42 %:
+// each bar of height h leaves a reflection from 2.52 to 0.42 * (h + 6) + 6
+// pixels under the baseline, at its own x.
+void TestGraphics::reflectionLength()
+{
+    IdleBrandPanel panel(nullptr);
+    panel.resize(1200, 800);
+    const IdleBrandLayout l = idleBrandLayout(1200, 800);
+    const QImage frame = renderPanel(panel);
+    for (int i = 0; i < 9; ++i) {
+        const int x = l.x0 + i * (l.barWidth + l.gap) + l.barWidth / 2;
+        const int h = idleBarHeight(i, 0.0, l.maxHeight);
+        // Fully covered rows of the reflection are 26 % of the bar's colour.
+        int first = -1;
+        int last = -1;
+        for (int y = l.baseline + 1; y < l.baseline + 88; ++y) {
+            const QColor c(frame.pixel(x, y));
+            if (std::max({c.red(), c.green(), c.blue()}) > 33) {
+                if (first < 0)
+                    first = y;
+                last = y;
+            }
+        }
+        const QByteArray where = "bar " + QByteArray::number(i) + " rows " +
+                                 QByteArray::number(first) + ".." + QByteArray::number(last);
+        QVERIFY2(std::abs(first - (l.baseline + 6 + 2.52)) <= 1.0, where);
+        QVERIFY2(std::abs(last + 1 - (l.baseline + 6 + 0.42 * (h + 6))) <= 1.0, where);
+    }
+}
+
+void TestGraphics::textsDrawnAtTheirSizes_data()
+{
+    QTest::addColumn<int>("w");
+    QTest::newRow("small") << 600;
+    QTest::newRow("middle") << 1000;
+    QTest::newRow("large") << 1300;
+}
+
+// Bounding box of the lit pixels inside a band of the frame, in the text's
+// own coordinates (origin at the start of its baseline).
+static QRectF inkIn(const QImage &frame, const QRect &band, const QTransform &toFrame)
+{
+    const QTransform toText = toFrame.inverted();
+    QRectF ink;
+    for (int y = band.top(); y <= band.bottom(); ++y)
+        for (int x = band.left(); x <= band.right(); ++x)
+            if (qGray(frame.pixel(x, y)) > 100)
+                ink |=
+                    QRectF(toText.map(QPointF(x + 0.5, y + 0.5)) - QPointF(0.5, 0.5), QSizeF(1, 1));
+    return ink;
+}
+
+// The "HD" mark, caption and second line stand where the layout puts them,
+// as large as their point sizes and letter spacing make the glyphs, unclipped.
+void TestGraphics::textsDrawnAtTheirSizes()
+{
+    QFETCH(int, w);
+    IdleBrandPanel panel(nullptr);
+    panel.resize(w, 700);
+    const IdleBrandLayout l = idleBrandLayout(w, 700);
+    const QImage frame = renderPanel(panel);
+
+    const auto font = [](const char *family, int points, bool bold, double spacing) {
+        QFont f(QString::fromLatin1(family));
+        f.setWeight(bold ? QFont::Bold : QFont::Normal);
+        f.setPointSize(points);
+        f.setLetterSpacing(QFont::AbsoluteSpacing, spacing);
+        return f;
+    };
+    const int captionTop = l.baseline + 88;
+    const int taglineTop = captionTop + l.captionPointSize + 14;
+    const QPoint hdAt(w / 2 + l.groupWidth / 2 + 18, l.baseline - l.maxHeight + 8);
+    const struct
+    {
+        QFont font;
+        QString text;
+        QRect band; // holds this text's ink and nothing else
+    } texts[] = {
+        {font("Segoe UI", l.hdPointSize, true, 0.0), QStringLiteral("HD"),
+         QRect(hdAt.x() - 8, 0, w - hdAt.x() + 8, hdAt.y() + 8)},
+        {font("Georgia", l.captionPointSize, true, l.captionSpacing), QStringLiteral("VOSTAN TV"),
+         QRect(0, captionTop, w, taglineTop - captionTop)},
+        {font("Georgia", l.taglinePointSize, false, 2.0), QStringLiteral("ҚОЛЖЕТІМДІ ТІКЕЛЕЙ ЭФИР"),
+         QRect(0, taglineTop, w, 700 - taglineTop)},
+    };
+    for (const auto &t : texts) {
+        const QFontMetrics fm(t.font, &panel);
+        // The mark is turned 38 degrees up about the start of its baseline;
+        // the two lines are centred and hang from the top of their boxes.
+        const QTransform toFrame =
+            t.text == QStringLiteral("HD")
+                ? QTransform::fromTranslate(hdAt.x(), hdAt.y()).rotate(-38)
+                : QTransform::fromTranslate((w - fm.horizontalAdvance(t.text)) / 2,
+                                            t.band.top() + fm.ascent());
+        const QRectF want = fm.tightBoundingRect(t.text);
+        const QRectF got = inkIn(frame, t.band, toFrame);
+        QString where;
+        QDebug(&where) << t.text << "want" << want << "got" << got;
+        QVERIFY2(std::abs(got.top() - want.top()) <= 1.5, qPrintable(where));
+        QVERIFY2(std::abs(got.bottom() - want.bottom()) <= 1.5, qPrintable(where));
+        QVERIFY2(std::abs(got.left() - want.left()) <= 1.5, qPrintable(where));
+        QVERIFY2(std::abs(got.right() - want.right()) <= 2.5, qPrintable(where));
+    }
 }
 
 void TestGraphics::animatesOnlyWhileVisible()
