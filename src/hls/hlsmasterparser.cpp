@@ -62,6 +62,8 @@ bool parseHlsMasterVariants(const QByteArray &playlist, QList<HlsVariant> *out)
     static const QRegularExpression reLineBreaks(QStringLiteral("[\\r\\n]+"));
 
     out->clear();
+    if (playlist.size() > kMaxHlsMasterBytes)
+        return false;
     const QStringList lines = QString::fromUtf8(playlist).split(reLineBreaks, Qt::SkipEmptyParts);
 
     bool pending = false;
