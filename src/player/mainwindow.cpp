@@ -33,6 +33,10 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QPainter>
 #include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -81,6 +85,39 @@ void addAutomaticQualityEntry(QComboBox *combo)
 QSettings settingsStore()
 {
     return QSettings(QStringLiteral("VostanTV"), QStringLiteral("Player"));
+}
+
+// Qt converts each frame of a painted video item through OpenGL when it can,
+// and reads it back. On a software renderer (Mesa's llvmpipe: no GPU, as under
+// Xvfb or in many virtual machines) that costs several times its CPU
+// conversion, which raster-only widgets make it use. The picture is the same;
+// a real GPU keeps Qt's choice.
+bool onlySoftwareOpenGl()
+{
+    // Where OpenGL is switched off, making a context only warns; keep the
+    // probe out of the log.
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    QByteArray renderer;
+    {
+        QOpenGLContext context;
+        QOffscreenSurface surface;
+        if (context.create()) {
+            surface.setFormat(context.format());
+            surface.create();
+            if (context.makeCurrent(&surface)) {
+                renderer = QByteArray(reinterpret_cast<const char *>(
+                                          context.functions()->glGetString(GL_RENDERER)))
+                               .toLower();
+                context.doneCurrent();
+            }
+        }
+    }
+    qInstallMessageHandler(previous);
+    for (const char *name : {"llvmpipe", "softpipe", "swrast", "software rasterizer"})
+        if (renderer.contains(name))
+            return true;
+    return false;
 }
 
 // The language standard this file was compiled with, as the About box names it.
@@ -141,6 +178,14 @@ MainWindow::MainWindow(QWidget *parent, quint16 proxyPort, NetworkSpeedMeter *me
     videoView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     videoView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     videoView->setMouseTracking(true);
+    // The view paints every pixel it shows (black ground, then the picture),
+    // so the widgets under it need no painting for each new frame.
+    videoView->viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    // The picture is scaled up to the window: interpolate instead of
+    // repeating pixels, which shows blocks in full screen.
+    videoView->setRenderHint(QPainter::SmoothPixmapTransform);
+    if (onlySoftwareOpenGl())
+        QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
     videoItem = new QGraphicsVideoItem();
     videoScene->addItem(videoItem);
 

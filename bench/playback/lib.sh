@@ -1,0 +1,119 @@
+# Shared by bench/{playback,startup,picture,idle}/run; sourced, not run.
+#
+# Environment:
+#   VOSTAN_BENCH_BUILD_DIR  build of the program and the bench programs
+#                           (default build-bench/, made here with VOSTAN_BENCH=ON)
+#   VOSTAN_BENCH_PORT       demo channel port the build is made for (8781)
+#   VOSTAN_BENCH_BEFORE     an older vostan-player built for the same origin;
+#                           measured in the same rounds as "before"
+
+bench_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+bench_build="${VOSTAN_BENCH_BUILD_DIR:-$bench_repo/build-bench}"
+bench_port="${VOSTAN_BENCH_PORT:-8781}"
+bench_pids=()
+bench_channel_dir=""
+
+bench_need() { # Debian packages, installed when missing
+  local need=() p sudo=""
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
+  done
+  [ ${#need[@]} -eq 0 ] && return 0
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get install -y --no-install-recommends "${need[@]}" ||
+    { $sudo apt-get update && $sudo apt-get install -y --no-install-recommends "${need[@]}"; }
+}
+
+# Builds the named targets for the demo origin on bench_port (compiled in).
+bench_make() {
+  "$bench_repo/scripts/install-deps"
+  cmake -S "$bench_repo" -B "$bench_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVOSTAN_WERROR=ON -DVOSTAN_BUILD_TESTS=OFF -DVOSTAN_BENCH=ON \
+    -DVOSTAN_CHANNEL_ORIGIN="http://127.0.0.1:$bench_port" >/dev/null
+  cmake --build "$bench_build" -j 2 --target "$@" >/dev/null
+}
+
+bench_cleanup() {
+  local p
+  for p in "${bench_pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  [ -z "$bench_channel_dir" ] || "$bench_repo/demo/channel" stop "$bench_channel_dir" || true
+  wait 2>/dev/null || true
+}
+trap bench_cleanup EXIT
+trap 'exit 143' TERM
+trap 'exit 130' INT
+
+bench_channel() { # work dir; starts the demo channel on bench_port
+  bench_channel_dir=$1
+  if (exec 3<>"/dev/tcp/127.0.0.1/$bench_port") 2>/dev/null &&
+    [ "$(cat "$bench_channel_dir/port" 2>/dev/null)" != "$bench_port" ]; then
+    echo "bench: port $bench_port is taken; set VOSTAN_BENCH_PORT to a free one" >&2
+    exit 1
+  fi
+  "$bench_repo/demo/channel" start "$bench_channel_dir" "$bench_port" >/dev/null
+  # No update on offer: its question box would sit over the picture.
+  rm -f "$bench_channel_dir/site/downloads/version.json"
+}
+
+# Parks the pointer in the screen's bottom-right corner, off the 1280x720
+# window, so the player's bars hide after their five seconds.
+bench_park_pointer() { xdotool mousemove "$1" "$2" >/dev/null 2>&1 || true; }
+
+# Starts an Xvfb of the given size on a free display and exports DISPLAY.
+bench_xvfb() { # WxH
+  local fifo
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 "${1}x24" -nolisten tcp 3>"$fifo" 2>/dev/null &
+  bench_pids+=($!)
+  local n
+  read -r n <"$fifo"
+  rm -f "$fifo"
+  export DISPLAY=":$n"
+}
+
+# Settings, caches and runtime files of the Qt programs stay under $1.
+bench_private_home() {
+  mkdir -p "$1/config" "$1/cache" "$1/data" "$1/run"
+  chmod 700 "$1/run"
+  export XDG_CONFIG_HOME="$1/config" XDG_CACHE_HOME="$1/cache" XDG_DATA_HOME="$1/data"
+  export XDG_RUNTIME_DIR="$1/run"
+}
+
+bench_ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
+bench_hwm_mb() { awk '/^VmHWM:/ {printf "%.1f", $2 / 1024}' "/proc/$1/status" 2>/dev/null; }
+bench_load() { cut -d' ' -f1 /proc/loadavg; }
+
+# CPU seconds a running process spends from `warm` to `warm + secs` seconds
+# after its start, and its peak RSS at the end: prints "cpu_s rss_mb load".
+bench_cpu_window() { # pid warm secs
+  local pid=$1 warm=$2 secs=$3 a b hz load1 load2
+  hz=$(getconf CLK_TCK)
+  sleep "$warm"
+  a=$(bench_ticks "$pid")
+  load1=$(bench_load)
+  sleep "$secs"
+  b=$(bench_ticks "$pid")
+  load2=$(bench_load)
+  awk -v a="$a" -v b="$b" -v hz="$hz" -v rss="$(bench_hwm_mb "$pid")" \
+    -v l1="$load1" -v l2="$load2" \
+    'BEGIN { printf "%.2f %s %.2f\n", (b - a) / hz, rss, (l1 > l2 ? l1 : l2) }'
+}
+
+bench_stop() { # pid: ends a measured program and waits for it
+  kill "$1" 2>/dev/null || true
+  for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
+  kill -KILL "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+}
+
+# "median min max" of the numbers given.
+bench_stats() {
+  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
+    if (NR == 0) { print "- - -"; exit }
+    m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+    printf "%.2f %.2f %.2f\n", m, v[1], v[NR] }'
+}
+
+bench_ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
