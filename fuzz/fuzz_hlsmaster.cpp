@@ -3,6 +3,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -18,6 +20,45 @@ bool sameVariants(const QList<HlsVariant> &a, const QList<HlsVariant> &b)
             return false;
     }
     return true;
+}
+
+// The URIs in playlist order: each first line after a variant tag that is
+// neither empty nor a comment or tag.
+QStringList urisInOrder(const QString &text)
+{
+    static const QRegularExpression reLineBreaks(QStringLiteral("[\\r\\n]+"));
+    QStringList uris;
+    bool pending = false;
+    for (const QString &raw : text.split(reLineBreaks, Qt::SkipEmptyParts)) {
+        const QString line = raw.trimmed();
+        if (line.startsWith(QLatin1String("#EXT-X-STREAM-INF"))) {
+            pending = true;
+        } else if (pending && !line.isEmpty() && !line.startsWith(QLatin1Char('#'))) {
+            uris << line;
+            pending = false;
+        }
+    }
+    return uris;
+}
+
+// Every variant once, and those of equal bandwidth in playlist order.
+void checkOrder(const QList<HlsVariant> &variants, const QStringList &uris)
+{
+    check(variants.size() == uris.size(), "variants lost or made up");
+    QStringList sorted;
+    for (const HlsVariant &v : variants)
+        sorted << v.uri;
+    QStringList expected = uris;
+    std::sort(sorted.begin(), sorted.end());
+    std::sort(expected.begin(), expected.end());
+    check(sorted == expected, "not the playlist's URIs");
+    if (expected.removeDuplicates() > 0)
+        return; // positions are ambiguous
+    for (qsizetype i = 1; i < variants.size(); ++i) {
+        if (variants.at(i - 1).bandwidth == variants.at(i).bandwidth)
+            check(uris.indexOf(variants.at(i - 1).uri) < uris.indexOf(variants.at(i).uri),
+                  "equal bandwidths out of playlist order");
+    }
 }
 
 } // namespace
@@ -52,6 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
               "quote or line break in name");
         check(!formatHlsVariantLabel(v).isEmpty(), "empty label");
     }
+
+    checkOrder(variants, urisInOrder(text));
 
     // Line ends and a leading header line change nothing.
     QByteArray crlf = playlist;
