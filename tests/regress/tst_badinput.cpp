@@ -25,7 +25,7 @@ namespace {
 constexpr qsizetype kMiB = 1024 * 1024;
 constexpr qsizetype kHugeBody = 50 * kMiB;
 
-// gcc and clang both say so.
+// Defined by both gcc and clang when AddressSanitizer is on.
 #ifdef __SANITIZE_ADDRESS__
 constexpr bool kMemoryIsMeasurable = false; // freed memory sits in quarantine
 #else
