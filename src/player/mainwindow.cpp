@@ -72,6 +72,17 @@ QPushButton *makeIconButton(QWidget *parent, const char *icon, int iconSize, con
 
 constexpr qint64 kMaxMasterPlaylistBytes = 1024 * 1024;
 
+// Ends a reply whose body grows past the limit. readyRead, not
+// downloadProgress: the latter is rate-limited and a fast origin would get
+// the whole body in before it fires.
+void abortWhenLargerThan(QNetworkReply *reply, qint64 limit)
+{
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, limit] {
+        if (reply->bytesAvailable() > limit)
+            reply->abort();
+    });
+}
+
 QString masterUrl(quint16 port)
 {
     return QStringLiteral("http://127.0.0.1:%1/hls/master.m3u8").arg(port);
@@ -559,11 +570,8 @@ void MainWindow::refreshStream()
 {
     QNetworkReply *reply = networkManager->get(QNetworkRequest(QUrl(masterUrl(proxyPort))));
     // A master playlist is a few kilobytes; something far larger is not one.
-    reply->setReadBufferSize(kMaxMasterPlaylistBytes + 1);
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
-        if (received > kMaxMasterPlaylistBytes)
-            reply->abort();
-    });
+    // The body stays unread until the end, so what is buffered is what came.
+    abortWhenLargerThan(reply, kMaxMasterPlaylistBytes);
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         const QByteArray body = reply->readAll();
         const bool failed =
@@ -770,14 +778,11 @@ void MainWindow::checkUpdates()
     QNetworkReply *reply =
         manager->get(QNetworkRequest(QUrl(updateManifestUrl, QUrl::TolerantMode)));
     // A manifest is a few hundred bytes; anything far larger is not one.
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
-        if (received > kMaxManifestBytes)
-            reply->abort();
-    });
+    abortWhenLargerThan(reply, kMaxManifestBytes);
     connect(manager, &QNetworkAccessManager::finished, this, [this, manager](QNetworkReply *r) {
         r->deleteLater();
         manager->deleteLater();
-        if (r->error() != QNetworkReply::NoError)
+        if (r->error() != QNetworkReply::NoError || r->bytesAvailable() > kMaxManifestBytes)
             return;
         const std::optional<UpdateManifest> manifest = parseUpdateManifest(r->readAll());
         if (!manifest || !offersUpdate(appVersion, *manifest))
