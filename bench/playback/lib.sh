@@ -65,7 +65,9 @@ bench_xvfb() { # WxH
   local fifo
   fifo=$(mktemp -u)
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 "${1}x24" -nolisten tcp 3>"$fifo" 2>/dev/null &
+  # -noreset: Xvfb otherwise starts afresh, pointer in the middle, each
+  # time its last client leaves (xdotool between two programs).
+  Xvfb -displayfd 3 -screen 0 "${1}x24" -nolisten tcp -noreset 3>"$fifo" 2>/dev/null &
   bench_pids+=($!)
   local n
   read -r n <"$fifo"
@@ -113,7 +115,7 @@ bench_stats() {
   printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
     if (NR == 0) { print "- - -"; exit }
     m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
-    printf "%.2f %.2f %.2f\n", m, v[1], v[NR] }'
+    printf "%.3f %.3f %.3f\n", m, v[1], v[NR] }'
 }
 
 bench_ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }

@@ -47,6 +47,9 @@
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
+#include <QVideoFrame>
+#include <QVideoSink>
+#include <QtMath>
 
 #include <utility>
 
@@ -131,6 +134,54 @@ bool onlySoftwareOpenGl()
     return false;
 }
 
+// The video view, unchanged but for its black ground: a shown frame covers
+// the picture's rectangle, so the ground is filled only around it instead of
+// under every new frame as well.
+class VideoView : public QGraphicsView
+{
+public:
+    VideoView(QGraphicsScene *scene, QWidget *parent) : QGraphicsView(scene, parent) {}
+    void setPicture(QGraphicsVideoItem *item) { picture = item; }
+
+protected:
+    void drawBackground(QPainter *painter, const QRectF &rect) override
+    {
+        const QRect covered = coveredRect();
+        if (covered.isEmpty() || !transform().isIdentity()) {
+            QGraphicsView::drawBackground(painter, rect);
+            return;
+        }
+        for (const QRect &part : QRegion(rect.toAlignedRect()).subtracted(covered))
+            QGraphicsView::drawBackground(painter, part);
+    }
+
+private:
+    // The pixels the item's picture surely paints: the frame's size fitted
+    // into the item and centred, as QVideoFrame::paint places it, less any
+    // pixel it only partly covers.
+    QRect coveredRect() const
+    {
+        if (!picture || picture->aspectRatioMode() != Qt::KeepAspectRatio)
+            return {};
+        // The item may still hold the frame before the sink's newest; its
+        // size then tells whether they are placed alike.
+        const QVideoFrame frame = picture->videoSink()->videoFrame();
+        if (!frame.isValid() || QSizeF(frame.size()) != picture->nativeSize())
+            return {};
+        QSizeF size = frame.size();
+        if (frame.rotationAngle() % 180)
+            size.transpose();
+        const QRectF area = picture->mapRectToScene(QRectF(picture->offset(), picture->size()));
+        size.scale(area.size(), Qt::KeepAspectRatio);
+        QRectF shown(QPointF(), size);
+        shown.moveCenter(area.center());
+        return QRect(QPoint(qCeil(shown.left()), qCeil(shown.top())),
+                     QPoint(qFloor(shown.right()) - 1, qFloor(shown.bottom()) - 1));
+    }
+
+    QGraphicsVideoItem *picture = nullptr;
+};
+
 // The language standard this file was compiled with, as the About box names it.
 constexpr const char *languageStandard()
 {
@@ -183,7 +234,8 @@ MainWindow::MainWindow(QWidget *parent, quint16 proxyPort, NetworkSpeedMeter *me
     setCentralWidget(central);
 
     videoScene = new QGraphicsScene(this);
-    videoView = new QGraphicsView(videoScene, central);
+    auto *view = new VideoView(videoScene, central);
+    videoView = view;
     videoView->setFrameShape(QFrame::NoFrame);
     videoView->setBackgroundBrush(QBrush(Qt::black, Qt::SolidPattern));
     videoView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -199,6 +251,7 @@ MainWindow::MainWindow(QWidget *parent, quint16 proxyPort, NetworkSpeedMeter *me
         QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
     videoItem = new QGraphicsVideoItem();
     videoScene->addItem(videoItem);
+    view->setPicture(videoItem);
 
     idlePanel = new IdleBrandPanel(central);
     idlePanel->setAttribute(Qt::WA_TransparentForMouseEvents);
