@@ -299,8 +299,14 @@ void TestBadInput::windowFailsQuietly_data()
     QTest::addColumn<FakeResponse>("response");
 
     QTest::newRow("50 MB of blanks") << lengthAnswer(sharedPieces(mebibyteOf(" "), kHugeBody));
+    // Variants first, so that reading only the first part would show them,
+    // then comment lines. The variants lead nowhere (port 1 refuses): the
+    // media player, given the master, parses what it gets whole, which with
+    // 50 MB of variants takes minutes under the sanitizers.
+    QByteArray variants = "#EXTM3U\n" + masterUnit().repeated(20);
+    variants.replace("hd/index.m3u8", "http://127.0.0.1:1/hd/index.m3u8");
     QTest::newRow("50 MB master playlist") << lengthAnswer(
-        QList<QByteArray>{"#EXTM3U\n"} + sharedPieces(mebibyteOf(masterUnit()), kHugeBody));
+        QList<QByteArray>{variants} + sharedPieces(mebibyteOf("# comment line.\n"), kHugeBody));
     QTest::newRow("newer version, 10 MB changelog") << lengthAnswer(manifestPieces(10 * kMiB));
 }
 
