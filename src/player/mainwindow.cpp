@@ -626,9 +626,10 @@ void MainWindow::refreshStream()
     // The body stays unread until the end, so what is buffered is what came.
     abortWhenLargerThan(reply, kMaxMasterPlaylistBytes);
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        const QByteArray body = reply->readAll();
-        const bool failed =
-            reply->error() != QNetworkReply::NoError || body.size() > kMaxMasterPlaylistBytes;
+        // An aborted reply is closed; there is nothing to read from it.
+        const bool aborted = reply->error() != QNetworkReply::NoError;
+        const QByteArray body = aborted ? QByteArray() : reply->readAll();
+        const bool failed = aborted || body.size() > kMaxMasterPlaylistBytes;
         reply->deleteLater();
         if (failed) {
             const QSignalBlocker blocker(qualityCombo);
