@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QTimer>
 
+#include <cmath>
+
 namespace {
 
 void paintBars(QPainter &p, const IdleBrandLayout &l, double phase)
@@ -19,16 +21,28 @@ void paintBars(QPainter &p, const IdleBrandLayout &l, double phase)
     }
 }
 
+// Where the bars and their reflection can reach, with room for the
+// antialiased edges; nothing else in the panel moves.
+QRect animatedRect(const IdleBrandLayout &l)
+{
+    const int top = l.baseline - l.maxHeight;
+    const int reflectionBottom = l.baseline + 6 + int(std::ceil(0.42 * (l.maxHeight + 6)));
+    return QRect(l.x0, top, l.groupWidth, reflectionBottom - top).adjusted(-2, -2, 2, 2);
+}
+
 } // namespace
 
 IdleBrandPanel::IdleBrandPanel(QWidget *parent) : QWidget(parent)
 {
     setAutoFillBackground(false);
+    // Every pixel is painted, black first, so the widgets under the panel
+    // need no painting when it changes.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     animTimer = new QTimer(this);
     animTimer->setInterval(48);
     connect(animTimer, &QTimer::timeout, this, [this] {
         phase += 0.26;
-        update();
+        update(animatedRect(idleBrandLayout(width(), height())));
     });
 }
 
