@@ -134,6 +134,17 @@ bool onlySoftwareOpenGl()
     return false;
 }
 
+// Once per process, before the first frame is painted.
+void chooseFrameConversion()
+{
+    static bool chosen = false;
+    if (chosen)
+        return;
+    chosen = true;
+    if (onlySoftwareOpenGl())
+        QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
+}
+
 // The video view, unchanged but for its black ground: a shown frame covers
 // the picture's rectangle, so the ground is filled only around it instead of
 // under every new frame as well.
@@ -247,8 +258,6 @@ MainWindow::MainWindow(QWidget *parent, quint16 proxyPort, NetworkSpeedMeter *me
     // The picture is scaled up to the window: interpolate instead of
     // repeating pixels, which shows blocks in full screen.
     videoView->setRenderHint(QPainter::SmoothPixmapTransform);
-    if (onlySoftwareOpenGl())
-        QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
     videoItem = new QGraphicsVideoItem();
     videoScene->addItem(videoItem);
     view->setPicture(videoItem);
@@ -482,6 +491,9 @@ void MainWindow::mouseMoveEvent(QMouseEvent *event)
 void MainWindow::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
+    // The first resize comes as the window is shown, before its first paint
+    // and after the stream was asked for, which the OpenGL probe would delay.
+    chooseFrameConversion();
     const QRect r = centralWidget()->rect();
     videoView->setGeometry(r);
     videoScene->setSceneRect(0, 0, r.width(), r.height());
