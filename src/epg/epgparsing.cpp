@@ -32,9 +32,44 @@ QTime twoDigitClock(QStringView text)
     };
     if (text.size() != 5 || !digit(0) || !digit(1) || text.at(2) != u':' || !digit(3) || !digit(4))
         return {};
-    const int hour = text.left(2).toInt();
-    const int minute = text.mid(3).toInt();
+    const int hour = (text.at(0).unicode() - u'0') * 10 + (text.at(1).unicode() - u'0');
+    const int minute = (text.at(3).unicode() - u'0') * 10 + (text.at(4).unicode() - u'0');
     return QTime::isValid(hour, minute, 0) ? QTime(hour, minute) : QTime();
+}
+
+// The number in text[from, from + count) when all of it is ASCII digits; -1
+// otherwise.
+int digitsAt(QStringView text, qsizetype from, qsizetype count)
+{
+    int value = 0;
+    for (qsizetype i = from; i < from + count; ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        value = value * 10 + (c - u'0');
+    }
+    return value;
+}
+
+// "yyyy-MM-dd" or "dd.MM.yyyy" written with exactly those digits; an invalid
+// date for anything else, which the caller leaves to QDate::fromString.
+// QDate::fromString sets up a parser per call, the bulk of a long guide.
+QDate numericDate(QStringView text)
+{
+    if (text.size() != 10)
+        return {};
+    if (text.at(4) == u'-' && text.at(7) == u'-') {
+        const int year = digitsAt(text, 0, 4), month = digitsAt(text, 5, 2),
+                  day = digitsAt(text, 8, 2);
+        if (year > 0 && month >= 0 && day >= 0 && QDate::isValid(year, month, day))
+            return QDate(year, month, day);
+    } else if (text.at(2) == u'.' && text.at(5) == u'.') {
+        const int day = digitsAt(text, 0, 2), month = digitsAt(text, 3, 2),
+                  year = digitsAt(text, 6, 4);
+        if (year > 0 && month >= 0 && day >= 0 && QDate::isValid(year, month, day))
+            return QDate(year, month, day);
+    }
+    return {};
 }
 
 QJsonArray firstNonEmptyArray(const QJsonObject &object, std::initializer_list<const char *> keys)
@@ -68,30 +103,67 @@ QString trimmedString(const QJsonObject &object, const char *key)
     return object.value(QLatin1String(key)).toString().trimmed();
 }
 
-void parseJsonEntry(const QJsonObject &o, const QTimeZone &zone, QDate *contextDate,
-                    QList<EpgProgramItem> *items)
+// The fields an entry may carry, read in one pass over its keys. A lookup
+// per field costs a search with ordering comparisons and a value copy each,
+// which made up the bulk of a long guide.
+struct EntryFields
 {
-    std::optional<qint64> seconds = epochSeconds(o.value(QLatin1String("start_ts")), zone);
+    explicit EntryFields(const QJsonObject &o)
+    {
+        for (auto it = o.constBegin(), end = o.constEnd(); it != end; ++it) {
+            const QString key = it.key();
+            if (key == QLatin1String("time"))
+                time = it->toString();
+            else if (key == QLatin1String("title"))
+                title = it->toString();
+            else if (key == QLatin1String("subtitle"))
+                subtitle = it->toString();
+            else if (key == QLatin1String("desc"))
+                desc = it->toString();
+            else if (key == QLatin1String("program"))
+                program = it->toString();
+            else if (key == QLatin1String("date"))
+                date = it.value();
+            else if (key == QLatin1String("start_ts"))
+                startTs = it.value();
+            else if (key == QLatin1String("start"))
+                start = it.value();
+        }
+    }
+
+    QJsonValue startTs{QJsonValue::Undefined}, start{QJsonValue::Undefined},
+        date{QJsonValue::Undefined};
+    QString time, title, desc, subtitle, program;
+};
+
+// `dayDate`, when valid, stands for a missing "date" key: entries listed
+// under a day take that day's date.
+void parseJsonEntry(const QJsonObject &o, const QTimeZone &zone, QDate *contextDate,
+                    QList<EpgProgramItem> *items, QDate dayDate = {})
+{
+    EntryFields f(o);
+    std::optional<qint64> seconds = epochSeconds(f.startTs, zone);
     if (!seconds)
-        seconds = epochSeconds(o.value(QLatin1String("start")), zone);
+        seconds = epochSeconds(f.start, zone);
     if (seconds && *seconds > 0) {
         const QDateTime at = QDateTime::fromSecsSinceEpoch(*seconds, zone);
-        EpgProgramItem item{at.date(), at.time(), trimmedString(o, "title"),
-                            trimmedString(o, "desc")};
+        EpgProgramItem item{at.date(), at.time(), std::move(f.title).trimmed(),
+                            std::move(f.desc).trimmed()};
         if (item.description.isEmpty())
-            item.description = trimmedString(o, "subtitle");
+            item.description = std::move(f.subtitle).trimmed();
         if (item.title.isEmpty())
-            item.title = trimmedString(o, "program");
-        items->append(item);
+            item.title = std::move(f.program).trimmed();
+        items->append(std::move(item));
         return;
     }
 
-    QDate date = parseJsonDateString(trimmedString(o, "date"));
+    QDate date = dayDate.isValid() && f.date.isUndefined() ? dayDate
+                                                           : parseJsonDateString(f.date.toString());
     if (date.isValid())
         *contextDate = date;
     else
         date = *contextDate;
-    const QString timeText = trimmedString(o, "time");
+    const QString timeText = std::move(f.time).trimmed();
     QTime time = twoDigitClock(timeText);
     if (!time.isValid())
         time = QTime::fromString(timeText, QStringLiteral("HH:mm"));
@@ -99,11 +171,61 @@ void parseJsonEntry(const QJsonObject &o, const QTimeZone &zone, QDate *contextD
         time = QTime::fromString(timeText, QStringLiteral("H:mm"));
     if (!date.isValid() || !time.isValid())
         return;
-    EpgProgramItem item{date, time, trimmedString(o, "title"), trimmedString(o, "subtitle")};
+    EpgProgramItem item{date, time, std::move(f.title).trimmed(), std::move(f.subtitle).trimmed()};
     if (item.title.isEmpty())
-        item.title = trimmedString(o, "program");
-    items->append(item);
+        item.title = std::move(f.program).trimmed();
+    items->append(std::move(item));
 }
+
+// Local date and time in a zone as milliseconds since the epoch, as
+// QDateTime(date, time, zone) gives them. A zone keeps one offset for months
+// on end, so a date with no transition near it is converted with the offset
+// looked up once for that date (entries come in date order); other dates take the full conversion,
+// which costs a zone lookup per call.
+class ZoneClock
+{
+public:
+    explicit ZoneClock(const QTimeZone &zone) : zone(zone) {}
+
+    qint64 msecsSinceEpoch(QDate date, QTime time)
+    {
+        const qint64 day = date.toJulianDay() - kEpochJulianDay;
+        if (date.isValid() && time.isValid() && day > -kFarDays && day < kFarDays) {
+            // Entries come day by day, so the last day answers most calls.
+            if (day != lastDay) {
+                lastDay = day;
+                lastOffset = steadyOffset(day);
+            }
+            if (lastOffset)
+                return day * kMsecsPerDay + time.msecsSinceStartOfDay() -
+                       qint64(*lastOffset) * 1000;
+        }
+        return QDateTime(date, time, zone).toMSecsSinceEpoch();
+    }
+
+private:
+    static constexpr qint64 kEpochJulianDay = 2440588; // 1970-01-01
+    static constexpr qint64 kMsecsPerDay = 86400000;
+    static constexpr qint64 kFarDays = 100000000; // keeps the arithmetic far from overflow
+
+    // The offset of the whole local day, when no transition falls within two
+    // days of it: more than any offset from UTC.
+    std::optional<int> steadyOffset(qint64 day) const
+    {
+        if (!zone.hasTransitions())
+            return std::nullopt;
+        const QDateTime from = QDateTime::fromMSecsSinceEpoch((day - 2) * kMsecsPerDay, Qt::UTC);
+        const QDateTime to = from.addDays(5);
+        const QTimeZone::OffsetData next = zone.nextTransition(from);
+        if (next.atUtc.isValid() && next.atUtc <= to)
+            return std::nullopt;
+        return zone.offsetFromUtc(from);
+    }
+
+    QTimeZone zone;
+    qint64 lastDay = kFarDays; // none yet
+    std::optional<int> lastOffset;
+};
 
 // The HTML scans below follow the patterns of the schedule page, but a tag
 // ends at its first '>' and a cell or table at its first closing tag, so each
@@ -234,6 +356,8 @@ QDate parseJsonDateString(const QString &text)
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty()) // the usual case, and QDate::fromString is slow to say no
         return {};
+    if (const QDate date = numericDate(trimmed); date.isValid())
+        return date;
     const QDate date = QDate::fromString(trimmed, QStringLiteral("yyyy-MM-dd"));
     if (date.isValid())
         return date;
@@ -276,38 +400,36 @@ bool parsePayloadFromJson(const QByteArray &body, EpgPayload *payload, const QDa
     }
 
     const QTimeZone zone = broadcastZone();
-    QDate contextDate = now.toTimeZone(zone).date();
-    QList<EpgProgramItem> &items = payload->items;
-    const auto parseAll = [&](const QJsonArray &entries) {
-        for (const QJsonValue &entry : entries) {
-            if (entry.isObject())
-                parseJsonEntry(entry.toObject(), zone, &contextDate, &items);
-        }
-    };
-
-    parseAll(firstNonEmptyArray(root, {"schedule", "programs", "items"}));
-
+    // Every list of entries in reading order, each with the date of its day
+    // when it sits under "days"; counted first so the items are allocated once.
+    QList<std::pair<QJsonArray, QDate>> lists{
+        {firstNonEmptyArray(root, {"schedule", "programs", "items"}), {}}};
     const QJsonArray days = root.value(QLatin1String("days")).toArray();
-    for (const QJsonValue &dayValue : days) {
+    for (const QJsonValueConstRef dayValue : days) {
         if (!dayValue.isObject())
             continue;
         const QJsonObject day = dayValue.toObject();
         const QDate dayDate = parseJsonDateString(day.value(QLatin1String("date")).toString());
-        if (!dayDate.isValid())
-            continue;
-        const QJsonArray entries = firstNonEmptyArray(day, {"programs", "items", "schedule"});
-        for (const QJsonValue &entry : entries) {
-            if (!entry.isObject())
-                continue;
-            QJsonObject copy = entry.toObject();
-            if (!copy.contains(QLatin1String("date")))
-                copy.insert(QLatin1String("date"), dayDate.toString(QStringLiteral("yyyy-MM-dd")));
-            parseJsonEntry(copy, zone, &contextDate, &items);
+        if (dayDate.isValid())
+            lists.append({firstNonEmptyArray(day, {"programs", "items", "schedule"}), dayDate});
+    }
+    lists.append({root.value(QLatin1String("today_line")).toArray(), {}});
+    lists.append({root.value(QLatin1String("upcoming")).toArray(), {}});
+
+    qsizetype count = 0;
+    for (const auto &list : std::as_const(lists))
+        count += list.first.size();
+    QList<EpgProgramItem> &items = payload->items;
+    items.reserve(items.size() + count);
+    QDate contextDate = now.toTimeZone(zone).date();
+    for (const auto &[entries, dayDate] : std::as_const(lists)) {
+        // QJsonValueConstRef, not QJsonValue: a copy per entry costs as much
+        // as reading its fields.
+        for (const QJsonValueConstRef entry : entries) {
+            if (entry.isObject())
+                parseJsonEntry(entry.toObject(), zone, &contextDate, &items, dayDate);
         }
     }
-
-    parseAll(root.value(QLatin1String("today_line")).toArray());
-    parseAll(root.value(QLatin1String("upcoming")).toArray());
     return true;
 }
 
@@ -425,27 +547,29 @@ QString collapseSpaces(QString text)
 QString currentProgramTitle(const QList<EpgProgramItem> &items, const QDateTime &now,
                             const QTimeZone &zone)
 {
-    QList<std::pair<qint64, QString>> starts;
-    starts.reserve(items.size());
-    for (const EpgProgramItem &item : items)
-        starts.append({QDateTime(item.date, item.time, zone).toMSecsSinceEpoch(), item.title});
-    if (starts.isEmpty())
-        return {};
-    std::sort(starts.begin(), starts.end(),
-              [](const auto &a, const auto &b) { return a.first < b.first; });
-
+    // The latest start not after now; before the schedule begins, the
+    // earliest, so that what comes first is named. One pass, no sorting: a
+    // long guide holds thousands of entries.
+    ZoneClock clock(zone);
     const qint64 at = now.toMSecsSinceEpoch();
-    QString title;
-    for (auto it = starts.crbegin(); it != starts.crend(); ++it) {
-        if (it->first <= at) {
-            title = it->second;
-            break;
+    const EpgProgramItem *latestStarted = nullptr;
+    const EpgProgramItem *earliest = nullptr;
+    qint64 latestStart = 0;
+    qint64 earliestStart = 0;
+    for (const EpgProgramItem &item : items) {
+        const qint64 start = clock.msecsSinceEpoch(item.date, item.time);
+        if (start <= at && (!latestStarted || start >= latestStart)) {
+            latestStarted = &item;
+            latestStart = start;
+        }
+        if (!earliest || start < earliestStart) {
+            earliest = &item;
+            earliestStart = start;
         }
     }
-    // Before the schedule begins, name what comes first.
-    if (title.isEmpty() && at < starts.constFirst().first)
-        title = starts.constFirst().second;
-    return title;
+    if (latestStarted)
+        return latestStarted->title;
+    return earliest ? earliest->title : QString();
 }
 
 bool bodyLooksLikeJson(const QByteArray &body)

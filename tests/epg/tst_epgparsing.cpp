@@ -26,6 +26,7 @@ private slots:
     void htmlSchedule();
     void entities_data();
     void entities();
+    void jsonDatesMatchQtParsing();
     void currentProgramme_data();
     void currentProgramme();
     void scrapersMatchPlainPatterns_data();
@@ -419,29 +420,78 @@ void TestEpgParsing::entities()
     QCOMPARE(decodeHtmlEntities(text), decoded);
 }
 
+// Dates are read by hand for speed; they must read exactly as QDate's own
+// parsing of the two layouts reads them, invalid days and months included.
+void TestEpgParsing::jsonDatesMatchQtParsing()
+{
+    const auto qtParse = [](const QString &text) {
+        const QDate date = QDate::fromString(text.trimmed(), QStringLiteral("yyyy-MM-dd"));
+        return date.isValid() ? date
+                              : QDate::fromString(text.trimmed(), QStringLiteral("dd.MM.yyyy"));
+    };
+    const auto two = [](int n) {
+        return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
+    };
+    QStringList texts{"2024-3-05",  "24-03-05",     "2024-03-05x", "2024/03/05", "５.03.2024",
+                      "+024-03-05", " 2024-02-29 ", "0000-01-01",  "05.03.-024"};
+    for (const int year : {0, 1, 999, 1970, 2023, 2024, 9999}) {
+        for (int month = 0; month <= 13; ++month) {
+            for (int day = 0; day <= 32; ++day) {
+                const QString y = QStringLiteral("%1").arg(year, 4, 10, QLatin1Char('0'));
+                texts << y + u'-' + two(month) + u'-' + two(day)
+                      << two(day) + u'.' + two(month) + u'.' + y;
+            }
+        }
+    }
+    for (const QString &text : std::as_const(texts))
+        QVERIFY2(parseJsonDateString(text) == qtParse(text), qPrintable(text));
+}
+
 void TestEpgParsing::currentProgramme_data()
 {
     QTest::addColumn<QStringList>("schedule"); // "yyyy-MM-dd HH:mm|title"
     QTest::addColumn<QString>("now");
     QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("zoneName"); // empty: the broadcast zone
 
     const QStringList today{"2025-03-05 10:00|C", "2025-03-05 08:00|A", "2025-03-05 09:00|B"};
     QTest::newRow("mid-programme") << today << "2025-03-05 09:30"
-                                   << "B";
+                                   << "B"
+                                   << "";
     QTest::newRow("at a start") << today << "2025-03-05 10:00"
-                                << "C";
+                                << "C"
+                                << "";
     QTest::newRow("before the first") << today << "2025-03-05 07:00"
-                                      << "A";
+                                      << "A"
+                                      << "";
     QTest::newRow("days after the last") << today << "2025-03-08 01:00"
-                                         << "C";
+                                         << "C"
+                                         << "";
     QTest::newRow("only yesterday")
         << QStringList{"2025-03-04 20:00|Late", "2025-03-04 18:00|Early"} << "2025-03-05 09:30"
-        << "Late";
+        << "Late"
+        << "";
     QTest::newRow("empty title on air")
         << QStringList{"2025-03-05 08:00|A", "2025-03-05 09:00|"} << "2025-03-05 09:30"
+        << ""
         << "";
     QTest::newRow("nothing scheduled") << QStringList() << "2025-03-05 09:30"
+                                       << ""
                                        << "";
+    // Summer time begins at 02:00 on 2025-03-30 in Berlin and ends at 03:00
+    // on 2025-10-26: the day's own offsets, not one for the whole day.
+    QTest::newRow("summer time begins")
+        << QStringList{"2025-03-30 01:30|A", "2025-03-30 03:05|B"} << "2025-03-30 03:10"
+        << "B"
+        << "Europe/Berlin";
+    QTest::newRow("summer day") << QStringList{"2025-07-01 09:00|R", "2025-07-01 10:00|S"}
+                                << "2025-07-01 10:00"
+                                << "S"
+                                << "Europe/Berlin";
+    QTest::newRow("summer time ends")
+        << QStringList{"2025-10-26 01:30|A", "2025-10-26 04:00|B"} << "2025-10-26 03:30"
+        << "A"
+        << "Europe/Berlin";
 }
 
 void TestEpgParsing::currentProgramme()
@@ -456,8 +506,10 @@ void TestEpgParsing::currentProgramme()
         const QDateTime start = QDateTime::fromString(entry.section(u'|', 0, 0), format);
         items.append({start.date(), start.time(), entry.section(u'|', 1), QString()});
     }
+    QFETCH(QString, zoneName);
+
     const QDateTime at = QDateTime::fromString(now, format);
-    const QTimeZone zone = broadcastZone();
+    const QTimeZone zone = zoneName.isEmpty() ? broadcastZone() : QTimeZone(zoneName.toLatin1());
     QCOMPARE(currentProgramTitle(items, QDateTime(at.date(), at.time(), zone), zone), title);
 }
 
