@@ -31,6 +31,8 @@ private slots:
     void textsDrawnAtTheirSizes_data();
     void textsDrawnAtTheirSizes();
     void animatesOnlyWhileVisible();
+    void stepRepaintsAllThatMoves_data();
+    void stepRepaintsAllThatMoves();
 };
 
 static const QColor kInk(200, 30, 60);
@@ -402,6 +404,68 @@ void TestGraphics::animatesOnlyWhileVisible()
     panel.show();
     QVERIFY(timer->isActive());
     QCOMPARE(renderPanel(panel), paused);
+}
+
+// Records the region of every paint event the panel gets.
+class PaintRegions : public QObject
+{
+public:
+    QRegion painted;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted += static_cast<QPaintEvent *>(event)->region();
+        return false;
+    }
+};
+
+void TestGraphics::stepRepaintsAllThatMoves_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("window") << QSize(1280, 720);
+    QTest::newRow("small") << QSize(320, 200);
+    QTest::newRow("full screen") << QSize(1920, 1080);
+}
+
+// An animation step repaints only part of the panel; every pixel that
+// changes must lie in it, or the screen keeps stale bars.
+void TestGraphics::stepRepaintsAllThatMoves()
+{
+    QFETCH(QSize, size);
+    IdleBrandPanel panel(nullptr);
+    panel.resize(size);
+    QTimer *timer = panel.findChild<QTimer *>();
+    QVERIFY(timer);
+    PaintRegions regions;
+    panel.installEventFilter(&regions);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    QTRY_VERIFY(!regions.painted.isEmpty());
+
+    const QImage before = renderPanel(panel);
+    regions.painted = QRegion();
+    // Over a cycle of steps, so the bars reach their full heights.
+    QSignalSpy ticks(timer, &QTimer::timeout);
+    QTRY_VERIFY(ticks.count() >= 16);
+    QTRY_VERIFY(!regions.painted.isEmpty());
+    timer->stop();
+    const QRegion repainted = regions.painted; // render() below paints too
+    const QImage after = renderPanel(panel);
+    QVERIFY(repainted.boundingRect() != panel.rect()); // a partial update
+
+    int changed = 0;
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            if (before.pixel(x, y) == after.pixel(x, y))
+                continue;
+            ++changed;
+            QVERIFY2(repainted.contains(QPoint(x, y)),
+                     qPrintable(QStringLiteral("(%1, %2) changed, not repainted").arg(x).arg(y)));
+        }
+    }
+    QVERIFY(changed > 0);
 }
 
 QTEST_MAIN(TestGraphics)
