@@ -331,7 +331,9 @@ void ProxyConnection::relayBody(bool all)
         if (clientSocket->state() != QAbstractSocket::ConnectedState)
             continue;
         clientSocket->write(block);
-        if (!timer->isActive())
+        // Straight to the kernel, not on a later turn of the event loop.
+        clientSocket->flush();
+        if (clientSocket->bytesToWrite() > 0 && !timer->isActive())
             timer->start(stalledClientTimeoutMs());
     }
 }
