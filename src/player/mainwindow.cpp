@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "channelorigin.h"
+#include "deferredstyleicon.h"
 #include "epgdialog.h"
 #include "epgservice.h"
 #include "hlsmasterparser.h"
@@ -566,12 +567,13 @@ void MainWindow::applyAlwaysOnTop(bool checked)
 
 void MainWindow::setupMenus()
 {
+    // Looked up when a menu first shows them, not while the window is built.
     QStyle *st = style();
     QMenuBar *bar = menuBar();
     // A window-wide entry with its style icon, wired to a slot of this window.
     const auto entry = [this, st](QMenu *menu, QStyle::StandardPixmap icon, const QString &text,
                                   void (MainWindow::*slot)()) {
-        QAction *action = menu->addAction(st->standardIcon(icon), text);
+        QAction *action = menu->addAction(deferredStandardIcon(st, icon), text);
         action->setShortcutContext(Qt::WindowShortcut);
         connect(action, &QAction::triggered, this, slot);
         return action;
@@ -579,7 +581,7 @@ void MainWindow::setupMenus()
 
     QMenu *fileMenu = bar->addMenu(tr("Файл"));
     QAction *quitAction =
-        fileMenu->addAction(st->standardIcon(QStyle::SP_DialogCloseButton), tr("Шығу"));
+        fileMenu->addAction(deferredStandardIcon(st, QStyle::SP_DialogCloseButton), tr("Шығу"));
     quitAction->setShortcut(QKeySequence::Quit);
     quitAction->setShortcutContext(Qt::ApplicationShortcut);
     connect(quitAction, &QAction::triggered, qApp, &QApplication::quit);
@@ -592,7 +594,7 @@ void MainWindow::setupMenus()
     entry(viewMenu, QStyle::SP_TitleBarMaxButton, tr("Толық экран"), &MainWindow::toggleFullscreen)
         ->setShortcut(QKeySequence(Qt::Key_F11));
     alwaysOnTopAction = viewMenu->addAction(tr("Әрқашан үстінде"));
-    alwaysOnTopAction->setIcon(st->standardIcon(QStyle::SP_ArrowUp));
+    alwaysOnTopAction->setIcon(deferredStandardIcon(st, QStyle::SP_ArrowUp));
     alwaysOnTopAction->setCheckable(true);
     alwaysOnTopAction->setShortcutContext(Qt::WindowShortcut);
     // Only moves the button; its toggled signal applies the flag once.
@@ -603,8 +605,8 @@ void MainWindow::setupMenus()
 
     QMenu *playMenu = bar->addMenu(tr("Ойнату"));
     // Space itself is the central widget's shortcut; this entry only names it.
-    QAction *playAction =
-        playMenu->addAction(st->standardIcon(QStyle::SP_MediaPlay), tr("Ойнату / Кідірту\tSpace"));
+    QAction *playAction = playMenu->addAction(deferredStandardIcon(st, QStyle::SP_MediaPlay),
+                                              tr("Ойнату / Кідірту\tSpace"));
     connect(playAction, &QAction::triggered, this, &MainWindow::playPauseClicked);
     entry(playMenu, QStyle::SP_BrowserReload, tr("Ағынды жаңарту"), &MainWindow::refreshStream);
 

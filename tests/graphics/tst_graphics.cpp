@@ -1,7 +1,10 @@
+#include "deferredstyleicon.h"
 #include "iconhelper.h"
 #include "idlebrandlayout.h"
 #include "idlebrandpanel.h"
 
+#include <QPainter>
+#include <QStyle>
 #include <QTimer>
 #include <QtMath>
 #include <QtTest>
@@ -31,6 +34,8 @@ private slots:
     void textsDrawnAtTheirSizes_data();
     void textsDrawnAtTheirSizes();
     void animatesOnlyWhileVisible();
+    void deferredIconDrawsAsTheStyles_data();
+    void deferredIconDrawsAsTheStyles();
     void stepRepaintsAllThatMoves_data();
     void stepRepaintsAllThatMoves();
 };
@@ -404,6 +409,49 @@ void TestGraphics::animatesOnlyWhileVisible()
     panel.show();
     QVERIFY(timer->isActive());
     QCOMPARE(renderPanel(panel), paused);
+}
+
+void TestGraphics::deferredIconDrawsAsTheStyles_data()
+{
+    QTest::addColumn<int>("which");
+    for (const QStyle::StandardPixmap sp :
+         {QStyle::SP_DialogCloseButton, QStyle::SP_BrowserReload, QStyle::SP_MediaPlay,
+          QStyle::SP_ArrowUp, QStyle::SP_DesktopIcon, QStyle::SP_MessageBoxInformation})
+        QTest::addRow("%d", int(sp)) << int(sp);
+}
+
+// Menus draw the icon through every path an icon has: pixmaps at a size and
+// mode, at a device pixel ratio, and painted into a rectangle.
+void TestGraphics::deferredIconDrawsAsTheStyles()
+{
+    QFETCH(int, which);
+    QStyle *style = QApplication::style();
+    const auto sp = QStyle::StandardPixmap(which);
+    const QIcon own = style->standardIcon(sp);
+    const QIcon deferred = deferredStandardIcon(style, sp);
+    QVERIFY(!deferred.isNull());
+    QCOMPARE(deferred.availableSizes(), own.availableSizes());
+    for (const QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled, QIcon::Active}) {
+        for (const int size : {16, 22, 32}) {
+            QCOMPARE(deferred.actualSize(QSize(size, size), mode),
+                     own.actualSize(QSize(size, size), mode));
+            QCOMPARE(deferred.pixmap(size, mode).toImage(), own.pixmap(size, mode).toImage());
+            QCOMPARE(deferred.pixmap(QSize(size, size), 2.0, mode).toImage(),
+                     own.pixmap(QSize(size, size), 2.0, mode).toImage());
+        }
+    }
+    QImage drawnOwn(40, 30, QImage::Format_ARGB32_Premultiplied);
+    drawnOwn.fill(Qt::transparent);
+    QImage drawnDeferred = drawnOwn;
+    {
+        QPainter p(&drawnOwn);
+        own.paint(&p, QRect(3, 2, 24, 24));
+    }
+    {
+        QPainter p(&drawnDeferred);
+        deferred.paint(&p, QRect(3, 2, 24, 24));
+    }
+    QCOMPARE(drawnDeferred, drawnOwn);
 }
 
 // Records the region of every paint event the panel gets.
