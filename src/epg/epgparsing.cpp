@@ -22,21 +22,6 @@ bool isPatternSpace(QChar c)
     return u == u' ' || (u >= u'\t' && u <= u'\r');
 }
 
-// "HH:mm" for a text of exactly two digits, a colon and two digits; an
-// invalid time otherwise. QTime::fromString's set-up costs more than all the
-// rest of an entry on a long guide.
-QTime twoDigitClock(QStringView text)
-{
-    const auto digit = [text](int at) {
-        return text.at(at) >= u'0' && text.at(at) <= u'9';
-    };
-    if (text.size() != 5 || !digit(0) || !digit(1) || text.at(2) != u':' || !digit(3) || !digit(4))
-        return {};
-    const int hour = (text.at(0).unicode() - u'0') * 10 + (text.at(1).unicode() - u'0');
-    const int minute = (text.at(3).unicode() - u'0') * 10 + (text.at(4).unicode() - u'0');
-    return QTime::isValid(hour, minute, 0) ? QTime(hour, minute) : QTime();
-}
-
 // The number in text[from, from + count) when all of it is ASCII digits; -1
 // otherwise.
 int digitsAt(QStringView text, qsizetype from, qsizetype count)
@@ -51,6 +36,17 @@ int digitsAt(QStringView text, qsizetype from, qsizetype count)
     return value;
 }
 
+// "HH:mm" for a text of exactly two digits, a colon and two digits; an
+// invalid time otherwise. QTime::fromString's set-up costs more than all the
+// rest of an entry on a long guide.
+QTime twoDigitClock(QStringView text)
+{
+    if (text.size() != 5 || text.at(2) != u':')
+        return {};
+    const int hour = digitsAt(text, 0, 2), minute = digitsAt(text, 3, 2);
+    return QTime::isValid(hour, minute, 0) ? QTime(hour, minute) : QTime();
+}
+
 // "yyyy-MM-dd" or "dd.MM.yyyy" written with exactly those digits; an invalid
 // date for anything else, which the caller leaves to QDate::fromString.
 // QDate::fromString sets up a parser per call, the bulk of a long guide.
@@ -58,18 +54,18 @@ QDate numericDate(QStringView text)
 {
     if (text.size() != 10)
         return {};
+    int year = -1, month = -1, day = -1;
     if (text.at(4) == u'-' && text.at(7) == u'-') {
-        const int year = digitsAt(text, 0, 4), month = digitsAt(text, 5, 2),
-                  day = digitsAt(text, 8, 2);
-        if (year > 0 && month >= 0 && day >= 0 && QDate::isValid(year, month, day))
-            return QDate(year, month, day);
+        year = digitsAt(text, 0, 4);
+        month = digitsAt(text, 5, 2);
+        day = digitsAt(text, 8, 2);
     } else if (text.at(2) == u'.' && text.at(5) == u'.') {
-        const int day = digitsAt(text, 0, 2), month = digitsAt(text, 3, 2),
-                  year = digitsAt(text, 6, 4);
-        if (year > 0 && month >= 0 && day >= 0 && QDate::isValid(year, month, day))
-            return QDate(year, month, day);
+        day = digitsAt(text, 0, 2);
+        month = digitsAt(text, 3, 2);
+        year = digitsAt(text, 6, 4);
     }
-    return {};
+    // -1 marks a field that is not all digits; QDate takes -1 as a year.
+    return year > 0 && QDate::isValid(year, month, day) ? QDate(year, month, day) : QDate();
 }
 
 QJsonArray firstNonEmptyArray(const QJsonObject &object, std::initializer_list<const char *> keys)
@@ -180,8 +176,8 @@ void parseJsonEntry(const QJsonObject &o, const QTimeZone &zone, QDate *contextD
 // Local date and time in a zone as milliseconds since the epoch, as
 // QDateTime(date, time, zone) gives them. A zone keeps one offset for months
 // on end, so a date with no transition near it is converted with the offset
-// looked up once for that date (entries come in date order); other dates take the full conversion,
-// which costs a zone lookup per call.
+// looked up once for that date (entries come in date order); other dates
+// take the full conversion, which costs a zone lookup per call.
 class ZoneClock
 {
 public:

@@ -74,8 +74,6 @@ QPushButton *makeIconButton(QWidget *parent, const char *icon, int iconSize, con
     return button;
 }
 
-constexpr qint64 kMaxMasterPlaylistBytes = 1024 * 1024;
-
 // Ends a reply whose body grows past the limit. readyRead, not
 // downloadProgress: the latter is rate-limited and a fast origin would get
 // the whole body in before it fires.
@@ -638,12 +636,12 @@ void MainWindow::refreshStream()
     QNetworkReply *reply = networkManager->get(QNetworkRequest(QUrl(masterUrl(proxyPort))));
     // A master playlist is a few kilobytes; something far larger is not one.
     // The body stays unread until the end, so what is buffered is what came.
-    abortWhenLargerThan(reply, kMaxMasterPlaylistBytes);
+    abortWhenLargerThan(reply, kMaxHlsMasterBytes);
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         // An aborted reply is closed; there is nothing to read from it.
         const bool aborted = reply->error() != QNetworkReply::NoError;
         const QByteArray body = aborted ? QByteArray() : reply->readAll();
-        const bool failed = aborted || body.size() > kMaxMasterPlaylistBytes;
+        const bool failed = aborted || body.size() > kMaxHlsMasterBytes;
         reply->deleteLater();
         if (failed) {
             const QSignalBlocker blocker(qualityCombo);

@@ -3,6 +3,7 @@
 #include "networkspeedmeter.h"
 #include "relaylimits.h"
 #include "requestline.h"
+#include "testbodies.h"
 
 #include <QElapsedTimer>
 #include <QNetworkReply>
@@ -129,22 +130,6 @@ struct HeldBytesProbe
     QTimer timer;
     qint64 most = 0;
 };
-
-QByteArray patternBody(qsizetype size)
-{
-    QByteArray body(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        body[i] = char('a' + (i / 4093 + i) % 26); // no period that hides a lost block
-    return body;
-}
-
-QList<QByteArray> splitInto(const QByteArray &data, qsizetype pieceSize)
-{
-    QList<QByteArray> pieces;
-    for (qsizetype at = 0; at < data.size(); at += pieceSize)
-        pieces.append(data.mid(at, pieceSize));
-    return pieces;
-}
 
 } // namespace
 

@@ -2,6 +2,7 @@
 // against a scripted loopback origin. Loopback only; bounded in count and time.
 
 #include "fakeorigin.h"
+#include "testbodies.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -20,22 +21,6 @@
 namespace {
 
 const QByteArray kError500 = "HTTP/1.1 500 Internal Server Error\r\nConnection: close\r\n\r\n";
-
-QByteArray patternBody(qsizetype size)
-{
-    QByteArray body(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        body[i] = char('a' + (i / 4093 + i) % 26);
-    return body;
-}
-
-QList<QByteArray> splitInto(const QByteArray &data, qsizetype pieceSize)
-{
-    QList<QByteArray> pieces;
-    for (qsizetype at = 0; at < data.size(); at += pieceSize)
-        pieces.append(data.mid(at, pieceSize));
-    return pieces;
-}
 
 FakeResponse answer(const QList<QByteArray> &pieces)
 {
