@@ -1,8 +1,8 @@
 #include "channelorigin.h"
 #include "epgtypes.h"
-#include "localproxy.h"
 #include "mainwindow.h"
 #include "networkspeedmeter.h"
+#include "relaythread.h"
 #include "splashscreen.h"
 #include "startup.h"
 
@@ -15,18 +15,16 @@ int main(int argc, char *argv[])
     QApplication::setAttribute(Qt::AA_DontShowIconsInMenus, false);
     QApplication app(argc, argv);
 
-    // Guide payloads travel through queued signals.
     qRegisterMetaType<EpgPayload>("EpgPayload");
     QApplication::setApplicationName(QStringLiteral("Vostan TV Плеері"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/logo.png")));
 
-    LocalProxy proxy;
-    proxy.setTargetHost(channelOrigin());
     NetworkSpeedMeter meter;
-    proxy.setSpeedMeter(&meter);
+    // Stopped, its connections closed, before the meter and the application go.
+    RelayThread relay(channelOrigin(), &meter);
 
     // Before the style sheet on purpose: the error box keeps Qt's plain look.
-    if (const std::optional<int> exitCode = startRelay(proxy, showNoFreePortError))
+    if (const std::optional<int> exitCode = startRelay(relay, showNoFreePortError))
         return *exitCode;
 
     loadApplicationStyleSheet(app);
@@ -36,7 +34,7 @@ int main(int argc, char *argv[])
 
     // Never deleted: it lives until the process ends. Its constructor already
     // starts network work, so that overlaps the splash.
-    auto *window = new MainWindow(nullptr, proxy.serverPort(), &meter);
+    auto *window = new MainWindow(nullptr, relay.serverPort(), &meter);
     handOverOnFinish(splash, window);
 
     return app.exec();

@@ -1,5 +1,7 @@
 #include "startup.h"
 
+#include "localproxy.h"
+#include "relaythread.h"
 #include "splashscreen.h"
 
 #include <QApplication>
@@ -21,12 +23,28 @@ bool listenOnFirstFreePort(QTcpServer &server)
     return server.isListening();
 }
 
-std::optional<int> startRelay(QTcpServer &server, const std::function<void()> &reportNoPort)
+namespace {
+
+std::optional<int> startedOrReported(bool listening, const std::function<void()> &reportNoPort)
 {
-    if (listenOnFirstFreePort(server))
+    if (listening)
         return std::nullopt;
     reportNoPort();
     return 1;
+}
+
+} // namespace
+
+std::optional<int> startRelay(QTcpServer &server, const std::function<void()> &reportNoPort)
+{
+    return startedOrReported(listenOnFirstFreePort(server), reportNoPort);
+}
+
+std::optional<int> startRelay(RelayThread &relay, const std::function<void()> &reportNoPort)
+{
+    bool listening = false;
+    relay.run([&listening](LocalProxy &proxy) { listening = listenOnFirstFreePort(proxy); });
+    return startedOrReported(listening, reportNoPort);
 }
 
 void showNoFreePortError()

@@ -8,6 +8,7 @@
 class QApplication;
 class QTcpServer;
 class QWidget;
+class RelayThread;
 class SplashScreen;
 
 // The relay's loopback ports: the first, then the fallbacks up to the last.
@@ -20,6 +21,8 @@ bool listenOnFirstFreePort(QTcpServer &server);
 // Binds the relay; when no port is free, calls reportNoPort and gives the
 // process exit code. Empty when start-up can go on.
 std::optional<int> startRelay(QTcpServer &server, const std::function<void()> &reportNoPort);
+// The same for a relay on its own thread.
+std::optional<int> startRelay(RelayThread &relay, const std::function<void()> &reportNoPort);
 
 // The critical box for a relay without a port; returns once it is dismissed.
 void showNoFreePortError();

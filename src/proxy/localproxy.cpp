@@ -1,8 +1,10 @@
 #include "localproxy.h"
 
 #include "networkspeedmeter.h"
+#include "relayhead.h"
 #include "relaylimits.h"
 #include "requestline.h"
+#include "socketcontrol.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkCookie>
@@ -12,11 +14,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#ifdef Q_OS_WIN
-#include <winsock2.h>
-#else
-#include <sys/socket.h>
-#endif
+#include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -24,96 +23,8 @@ const QByteArray kBadRequest = "HTTP/1.1 400 Bad Request\r\nConnection: close\r\
 const QByteArray kUriTooLong = "HTTP/1.1 414 URI Too Long\r\nConnection: close\r\n\r\n";
 const QByteArray kInternalError = "HTTP/1.1 500 Internal Server Error\r\nConnection: close\r\n\r\n";
 
-// HTTP/2 origins send no reason phrase; the relay speaks HTTP/1.1 and wants one.
-QByteArray standardReason(int status)
-{
-    switch (status) {
-    case 100:
-        return "Continue";
-    case 101:
-        return "Switching Protocols";
-    case 200:
-        return "OK";
-    case 201:
-        return "Created";
-    case 202:
-        return "Accepted";
-    case 203:
-        return "Non-Authoritative Information";
-    case 204:
-        return "No Content";
-    case 205:
-        return "Reset Content";
-    case 206:
-        return "Partial Content";
-    case 300:
-        return "Multiple Choices";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 303:
-        return "See Other";
-    case 304:
-        return "Not Modified";
-    case 307:
-        return "Temporary Redirect";
-    case 308:
-        return "Permanent Redirect";
-    case 400:
-        return "Bad Request";
-    case 401:
-        return "Unauthorized";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 405:
-        return "Method Not Allowed";
-    case 406:
-        return "Not Acceptable";
-    case 408:
-        return "Request Timeout";
-    case 409:
-        return "Conflict";
-    case 410:
-        return "Gone";
-    case 411:
-        return "Length Required";
-    case 412:
-        return "Precondition Failed";
-    case 413:
-        return "Content Too Large";
-    case 414:
-        return "URI Too Long";
-    case 415:
-        return "Unsupported Media Type";
-    case 416:
-        return "Range Not Satisfiable";
-    case 429:
-        return "Too Many Requests";
-    case 500:
-        return "Internal Server Error";
-    case 501:
-        return "Not Implemented";
-    case 502:
-        return "Bad Gateway";
-    case 503:
-        return "Service Unavailable";
-    case 504:
-        return "Gateway Timeout";
-    default:
-        return {};
-    }
-}
-
-// Qt inflates these codings by itself because it chose the Accept-Encoding;
-// the relayed body is then the decoded one.
-bool isDecodedByQt(const QByteArray &contentEncoding)
-{
-    static const QByteArrayList decoded{"gzip", "deflate", "br", "zstd"};
-    return decoded.contains(contentEncoding.trimmed().toLower());
-}
+// Retry pause after the system refused an accept (out of descriptors, say).
+constexpr int kAcceptRetryMs = 200;
 
 // The origin's cookies belong to the client that got them; the relay serves
 // every client alike and never sends one upstream.
@@ -126,17 +37,26 @@ public:
     bool setCookiesFromUrl(const QList<QNetworkCookie> &, const QUrl &) override { return false; }
 };
 
-int stalledTimeoutMs = 60000;
+// Set by tests on their own thread, read on the relay's.
+std::atomic<int> stalledTimeoutMs{60000};
 
-// Sends FIN while the relay keeps reading, so a client still sending sees the
-// answer end rather than a reset.
-void shutdownWrite(qintptr descriptor)
+// How often a connection with data waiting looks whether its client took any.
+int progressCheckMs()
 {
-#ifdef Q_OS_WIN
-    ::shutdown(SOCKET(descriptor), SD_SEND);
-#else
-    ::shutdown(int(descriptor), SHUT_WR);
-#endif
+    return std::clamp(stalledClientTimeoutMs() / 8, 10, 1000);
+}
+
+bool isRedirect(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The transfer itself broke off, as opposed to an HTTP error status that came
+// with its whole body.
+bool isCutTransfer(QNetworkReply::NetworkError error)
+{
+    return (error > QNetworkReply::NoError && error < QNetworkReply::ProxyConnectionRefusedError) ||
+           (error >= QNetworkReply::ProtocolUnknownError && error <= QNetworkReply::ProtocolFailure);
 }
 
 } // namespace
@@ -155,9 +75,25 @@ LocalProxy::LocalProxy(QObject *parent)
     : QTcpServer(parent), networkManager(new QNetworkAccessManager(this))
 {
     networkManager->setCookieJar(new NoCookieJar(networkManager));
+    // Each connection follows redirects itself, so that the head it relays is
+    // the final answer's alone, never merged with the redirect's.
+    networkManager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     // The default of 50 drops a burst of connects, which then wait for SYN
     // retries (1 s, 3 s, ...) before the relay even sees them.
     setListenBacklogSize(1024);
+    defaultMaxPending = maxPendingConnections();
+    // Qt stops accepting for good after such an error; the relay tries again.
+    connect(this, &QTcpServer::acceptError, this, &LocalProxy::resumeAfterAcceptError);
+}
+
+LocalProxy::~LocalProxy()
+{
+    // Connections first, while the manager that owns their replies still exists.
+    const auto connections = findChildren<ProxyConnection *>(Qt::FindDirectChildrenOnly);
+    for (ProxyConnection *connection : connections) {
+        disconnect(connection, nullptr, this, nullptr);
+        delete connection;
+    }
 }
 
 void LocalProxy::setTargetHost(const QString &host)
@@ -173,7 +109,40 @@ void LocalProxy::setSpeedMeter(NetworkSpeedMeter *meter)
 void LocalProxy::incomingConnection(qintptr socketDescriptor)
 {
     // Owned by this server; it deletes itself when its client goes away.
-    new ProxyConnection(socketDescriptor, targetHost, networkManager, speedMeter, this);
+    auto *connection =
+        new ProxyConnection(socketDescriptor, targetHost, networkManager, speedMeter, this);
+    ++openConnections;
+    connect(connection, &QObject::destroyed, this, &LocalProxy::connectionEnded);
+    if (openConnections >= kMaxRelayConnections)
+        setAccepting(false);
+}
+
+void LocalProxy::connectionEnded()
+{
+    --openConnections;
+    if (openConnections < kMaxRelayConnections)
+        setAccepting(true);
+}
+
+void LocalProxy::resumeAfterAcceptError()
+{
+    QTimer::singleShot(kAcceptRetryMs, this, [this] {
+        if (openConnections < kMaxRelayConnections)
+            setAccepting(true);
+    });
+}
+
+void LocalProxy::setAccepting(bool accepting)
+{
+    // Within one notification QTcpServer accepts until its pending queue is
+    // full, whatever pauseAccepting says; a limit of 0 ends that loop at once.
+    if (accepting) {
+        setMaxPendingConnections(defaultMaxPending);
+        resumeAccepting();
+    } else {
+        setMaxPendingConnections(0);
+        pauseAccepting();
+    }
 }
 
 ProxyConnection::ProxyConnection(qintptr socketDescriptor, const QString &host,
@@ -198,6 +167,20 @@ ProxyConnection::ProxyConnection(qintptr socketDescriptor, const QString &host,
     timer->start(requestLineTimeoutMs());
 }
 
+ProxyConnection::~ProxyConnection()
+{
+    if (!upstreamReply)
+        return;
+    // Ended mid-reply (the relay is shutting down): the client must not take
+    // what it got for the whole body.
+    upstreamReply->disconnect(this);
+    upstreamReply->abort();
+    upstreamReply->deleteLater();
+    upstreamReply = nullptr;
+    if (headersSent)
+        resetClient();
+}
+
 void ProxyConnection::onClientReadyRead()
 {
     const QByteArray block = clientSocket->readAll();
@@ -206,10 +189,10 @@ void ProxyConnection::onClientReadyRead()
     if (rejected) {
         drainedBytes += block.size();
         if (drainedBytes > kRejectDrainBytes)
-            clientSocket->abort();
+            endRejected();
         return;
     }
-    if (upstreamReply || headersSent)
+    if (upstreamReply || headersSent || replyDone)
         return;
 
     requestBuffer.append(block);
@@ -233,7 +216,11 @@ void ProxyConnection::onClientReadyRead()
         return;
     }
     timer->stop();
+    fetch(url);
+}
 
+void ProxyConnection::fetch(const QUrl &url)
+{
     QNetworkRequest request(url);
     request.setRawHeader("User-Agent", "Mozilla/5.0 (Windows NT 10.0; Win64; x64)");
     upstreamReply = networkManager->get(request);
@@ -243,16 +230,38 @@ void ProxyConnection::onClientReadyRead()
     connect(upstreamReply, &QNetworkReply::finished, this, &ProxyConnection::onTargetFinished);
 }
 
+// Follows a redirect as Qt would by itself: never from https down to http.
+bool ProxyConnection::followRedirect()
+{
+    const int status = upstreamReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QByteArray location = upstreamReply->rawHeader("Location");
+    if (!isRedirect(status) || location.isEmpty() || redirects >= kMaxRedirects)
+        return false;
+    const QUrl from = upstreamReply->url();
+    const QUrl to = from.resolved(QUrl::fromEncoded(location.trimmed()));
+    const QString scheme = to.scheme().toLower();
+    if (!to.isValid() || to.host().isEmpty() || (scheme != "http" && scheme != "https") ||
+        (from.scheme().toLower() == "https" && scheme == "http"))
+        return false;
+
+    ++redirects;
+    QNetworkReply *redirect = upstreamReply;
+    upstreamReply = nullptr;
+    redirect->disconnect(this);
+    redirect->abort();
+    redirect->deleteLater();
+    fetch(to);
+    return true;
+}
+
 void ProxyConnection::onClientDisconnected()
 {
     timer->stop();
     if (upstreamReply) {
-        // Aborting finishes the reply at once; onTargetFinished then releases it.
+        upstreamReply->disconnect(this);
         upstreamReply->abort();
-        if (upstreamReply) {
-            upstreamReply->deleteLater();
-            upstreamReply = nullptr;
-        }
+        upstreamReply->deleteLater();
+        upstreamReply = nullptr;
     }
     clientSocket->deleteLater();
     deleteLater();
@@ -260,8 +269,11 @@ void ProxyConnection::onClientDisconnected()
 
 void ProxyConnection::onTargetReadyRead()
 {
-    if (!headersSent)
+    if (!headersSent) {
+        if (followRedirect())
+            return;
         writeHead();
+    }
     relayBody();
 }
 
@@ -274,6 +286,8 @@ void ProxyConnection::onTargetFinished()
     // A status means the origin answered, even with an empty body or an error
     // code; only a fetch that got no answer at all becomes a 500.
     const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+    if (!headersSent && answered && followRedirect())
+        return;
     if (!headersSent && (answered || reply->error() == QNetworkReply::NoError))
         writeHead();
     else if (!headersSent && clientSocket->state() == QAbstractSocket::ConnectedState)
@@ -281,11 +295,16 @@ void ProxyConnection::onTargetFinished()
     // What is left was held back for a slow client: it is at most one read
     // buffer, and nothing more will come.
     relayBody(true);
+    const bool cut = headersSent && isCutTransfer(reply->error());
 
-    // Cleared first: disconnecting may re-enter onClientDisconnected.
+    // Cleared first: closing may re-enter onClientDisconnected.
     upstreamReply = nullptr;
+    replyDone = true;
     reply->deleteLater();
-    clientSocket->disconnectFromHost();
+    if (cut)
+        resetClient();
+    else
+        clientSocket->disconnectFromHost();
 }
 
 void ProxyConnection::onClientBytesWritten()
@@ -297,25 +316,51 @@ void ProxyConnection::onClientBytesWritten()
     }
     if (!headersSent)
         return;
-    // The client took something: it has another full period.
-    if (clientSocket->bytesToWrite() > 0)
-        timer->start(stalledClientTimeoutMs());
-    else
-        timer->stop();
+    watchProgress();
     if (upstreamReply && upstreamReply->bytesAvailable() > 0)
         relayBody();
 }
 
 void ProxyConnection::onTimeout()
 {
-    // Request line not complete, client stalled, or drain over: either way
-    // the client has had its time.
-    if (rejected)
-        clientSocket->readAll(); // unread bytes would turn the close into a reset
-    if (rejected || headersSent)
-        clientSocket->abort();
-    else
+    if (rejected) {
+        endRejected();
+        return;
+    }
+    // The request line did not come in time.
+    if (!headersSent) {
         clientSocket->disconnectFromHost();
+        return;
+    }
+
+    // Whatever the client took, from the relay's buffer or the kernel's, is
+    // progress and starts its period anew.
+    const qint64 waiting =
+        clientSocket->bytesToWrite() + unsentInKernel(clientSocket->socketDescriptor());
+    const qint64 taken = queuedBytes - waiting;
+    if (taken > takenBytes) {
+        takenBytes = taken;
+        sinceProgress.start();
+    }
+    // Nothing waits in the relay any more; the kernel delivers the rest.
+    if (clientSocket->bytesToWrite() == 0)
+        return;
+    if (sinceProgress.elapsed() >= stalledClientTimeoutMs()) {
+        resetClient();
+        return;
+    }
+    timer->start(progressCheckMs());
+}
+
+// Starts watching the client once data waits for it.
+void ProxyConnection::watchProgress()
+{
+    if (clientSocket->bytesToWrite() == 0 || timer->isActive())
+        return;
+    takenBytes = queuedBytes - clientSocket->bytesToWrite() -
+                 unsentInKernel(clientSocket->socketDescriptor());
+    sinceProgress.start();
+    timer->start(progressCheckMs());
 }
 
 void ProxyConnection::relayBody(bool all)
@@ -330,12 +375,24 @@ void ProxyConnection::relayBody(bool all)
             speedMeter->recordDownloadBytes(block.size());
         if (clientSocket->state() != QAbstractSocket::ConnectedState)
             continue;
-        clientSocket->write(block);
-        // Straight to the kernel, not on a later turn of the event loop.
-        clientSocket->flush();
-        if (clientSocket->bytesToWrite() > 0 && !timer->isActive())
-            timer->start(stalledClientTimeoutMs());
+        writeToClient(block);
     }
+}
+
+void ProxyConnection::writeToClient(const QByteArray &data)
+{
+    clientSocket->write(data);
+    queuedBytes += data.size();
+    // Straight to the kernel, not on a later turn of the event loop.
+    clientSocket->flush();
+    watchProgress();
+}
+
+void ProxyConnection::writeHead()
+{
+    headersSent = true;
+    if (clientSocket->state() == QAbstractSocket::ConnectedState)
+        writeToClient(relayedHead(*upstreamReply));
 }
 
 void ProxyConnection::reject(const QByteArray &answer)
@@ -343,43 +400,27 @@ void ProxyConnection::reject(const QByteArray &answer)
     headersSent = true;
     rejected = true;
     clientSocket->write(answer);
+    // Out to the kernel before any draining, so no close can discard it.
+    clientSocket->flush();
     // Whatever the client still sends is read and dropped, within bounds.
     timer->start(kRejectDrainMs);
 }
 
-void ProxyConnection::writeHead()
+void ProxyConnection::endRejected()
 {
-    headersSent = true;
-    if (clientSocket->state() != QAbstractSocket::ConnectedState)
-        return;
+    timer->stop();
+    clientSocket->readAll(); // unread bytes would turn the close into a reset
+    // An answer still unsent goes out before the close.
+    if (clientSocket->bytesToWrite() > 0)
+        clientSocket->disconnectFromHost();
+    else
+        clientSocket->abort();
+}
 
-    int status = upstreamReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status == 0)
-        status = 200;
-    QByteArray reason =
-        upstreamReply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
-    if (reason.isEmpty())
-        reason = standardReason(status);
-
-    const bool decoded = isDecodedByQt(upstreamReply->rawHeader("Content-Encoding"));
-    // Qt drops the body of a redirect it would have followed; a length written
-    // now, with the reply over and nothing read, would promise bytes never sent.
-    const bool bodyless = upstreamReply->isFinished() && upstreamReply->bytesAvailable() == 0;
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\n";
-    for (const auto &[name, value] : upstreamReply->rawHeaderPairs()) {
-        const QByteArray key = name.toLower();
-        // The body arrives de-chunked, and this relay sets its own Connection.
-        if (key == "transfer-encoding" || key == "connection" || key == "keep-alive")
-            continue;
-        // Neither describes a body that Qt has already inflated.
-        if (decoded && (key == "content-encoding" || key == "content-length"))
-            continue;
-        if (bodyless && key == "content-length" && value.trimmed() != "0")
-            continue;
-        // Qt joins repeated Set-Cookie headers with newlines.
-        for (const QByteArray &line : value.split('\n'))
-            head += name + ": " + line + "\r\n";
-    }
-    head += "Connection: close\r\n\r\n";
-    clientSocket->write(head);
+void ProxyConnection::resetClient()
+{
+    timer->stop();
+    if (clientSocket->state() == QAbstractSocket::ConnectedState)
+        resetOnClose(clientSocket->socketDescriptor());
+    clientSocket->abort();
 }

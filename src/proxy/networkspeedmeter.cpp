@@ -14,21 +14,22 @@ NetworkSpeedMeter::NetworkSpeedMeter(QObject *parent) : QObject(parent)
 void NetworkSpeedMeter::recordDownloadBytes(qint64 bytes)
 {
     if (bytes > 0)
-        pendingDownloadBytes += bytes;
+        pendingDownloadBytes.fetch_add(bytes, std::memory_order_relaxed);
 }
 
 void NetworkSpeedMeter::recordUploadBytes(qint64 bytes)
 {
     if (bytes > 0)
-        pendingUploadBytes += bytes;
+        pendingUploadBytes.fetch_add(bytes, std::memory_order_relaxed);
 }
 
 void NetworkSpeedMeter::tick()
 {
     // The interval is taken as exactly one second; no smoothing.
-    const double mbpsDown = static_cast<double>(pendingDownloadBytes) * 8.0 / 1000000.0;
-    const double mbpsUp = static_cast<double>(pendingUploadBytes) * 8.0 / 1000000.0;
-    pendingDownloadBytes = 0;
-    pendingUploadBytes = 0;
+    // Taken and cleared in one step: no count that arrives meanwhile is lost.
+    const qint64 down = pendingDownloadBytes.exchange(0, std::memory_order_relaxed);
+    const qint64 up = pendingUploadBytes.exchange(0, std::memory_order_relaxed);
+    const double mbpsDown = static_cast<double>(down) * 8.0 / 1000000.0;
+    const double mbpsUp = static_cast<double>(up) * 8.0 / 1000000.0;
     emit ratesUpdated(mbpsDown, mbpsUp);
 }

@@ -2,7 +2,10 @@
 
 #include <QObject>
 
-// Turns the relay's byte counts into Mbit/s once a second.
+#include <atomic>
+
+// Turns the relay's byte counts into Mbit/s once a second. The counts come
+// from the relay's thread; the rates go out on the meter's own.
 class NetworkSpeedMeter : public QObject
 {
     Q_OBJECT
@@ -19,6 +22,6 @@ signals:
 private:
     void tick();
 
-    qint64 pendingDownloadBytes = 0;
-    qint64 pendingUploadBytes = 0;
+    std::atomic<qint64> pendingDownloadBytes{0};
+    std::atomic<qint64> pendingUploadBytes{0};
 };

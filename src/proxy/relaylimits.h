@@ -20,3 +20,11 @@ constexpr qint64 kRejectDrainBytes = 64 * 1024;
 // 60 s unless a test shortens it.
 int stalledClientTimeoutMs();
 void setStalledClientTimeoutMs(int ms);
+
+// The relay serves at most this many clients at once and stops accepting
+// while at it: the player needs under ten, and a flood must not exhaust the
+// process's descriptors (1024 by default on Linux).
+constexpr int kMaxRelayConnections = 256;
+
+// Redirects the relay follows for one request, as many as Qt would.
+constexpr int kMaxRedirects = 50;

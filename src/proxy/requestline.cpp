@@ -1,7 +1,10 @@
 #include "requestline.h"
 
+#include <atomic>
+
 namespace {
-int timeoutMs = 30000;
+// Set by tests on their own thread, read on the relay's.
+std::atomic<int> timeoutMs{30000};
 }
 
 RequestLine parseRequestLine(const QByteArray &buffer)

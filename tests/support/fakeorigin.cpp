@@ -150,6 +150,11 @@ void FakeOrigin::setResponse(const FakeResponse &r)
     response = r;
 }
 
+void FakeOrigin::setResponseFor(const QByteArray &target, const FakeResponse &r)
+{
+    responsesByTarget.insert(target, r);
+}
+
 int FakeOrigin::openConnections() const
 {
     return int(connections.size());
@@ -191,7 +196,6 @@ void FakeOrigin::onReadyRead(Connection *connection)
     if (end < 0)
         return;
     connection->requestDone = true;
-    connection->response = response;
 
     ReceivedRequest request;
     const QList<QByteArray> lines = connection->buffer.left(end).split('\n');
@@ -205,6 +209,7 @@ void FakeOrigin::onReadyRead(Connection *connection)
             request.headers.append(
                 {lines.at(i).left(colon).trimmed(), lines.at(i).mid(colon + 1).trimmed()});
     }
+    connection->response = responsesByTarget.value(request.target, response);
     received.append(request);
     emit requestReceived();
 

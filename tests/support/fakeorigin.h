@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QMetaType>
 #include <QObject>
@@ -101,6 +102,8 @@ public:
     QString url() const;
 
     void setResponse(const FakeResponse &response);
+    // Answers requests for this exact target so, the others as setResponse says.
+    void setResponseFor(const QByteArray &target, const FakeResponse &response);
     const QList<ReceivedRequest> &requests() const { return received; }
     int openConnections() const;
 
@@ -123,6 +126,7 @@ private:
     QTcpServer *server = nullptr;
     Transport transport = Plain;
     FakeResponse response;
+    QHash<QByteArray, FakeResponse> responsesByTarget;
     QList<ReceivedRequest> received;
     QList<Connection *> connections;
 };
