@@ -56,7 +56,8 @@ bool isRedirect(int status)
 bool isCutTransfer(QNetworkReply::NetworkError error)
 {
     return (error > QNetworkReply::NoError && error < QNetworkReply::ProxyConnectionRefusedError) ||
-           (error >= QNetworkReply::ProtocolUnknownError && error <= QNetworkReply::ProtocolFailure);
+           (error >= QNetworkReply::ProtocolUnknownError &&
+            error <= QNetworkReply::ProtocolFailure);
 }
 
 } // namespace
@@ -365,10 +366,14 @@ void ProxyConnection::watchProgress()
 
 void ProxyConnection::relayBody(bool all)
 {
-    // An aborted reply is closed and has nothing left to give.
+    // An aborted reply is closed and has nothing left to give. Reads stop at
+    // the mark, so the client's buffer passes it only by the tail of a
+    // finished reply.
     while (upstreamReply && upstreamReply->isOpen() &&
            (all || clientSocket->bytesToWrite() < kClientHighWaterBytes)) {
-        const QByteArray block = upstreamReply->readAll();
+        const QByteArray block =
+            all ? upstreamReply->readAll()
+                : upstreamReply->read(kClientHighWaterBytes - clientSocket->bytesToWrite());
         if (block.isEmpty())
             return;
         if (speedMeter)

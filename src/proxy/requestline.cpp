@@ -5,7 +5,7 @@
 namespace {
 // Set by tests on their own thread, read on the relay's.
 std::atomic<int> timeoutMs{30000};
-}
+} // namespace
 
 RequestLine parseRequestLine(const QByteArray &buffer)
 {

@@ -3,6 +3,7 @@
 #include "localproxy.h"
 #include "mainwindow.h"
 #include "networkspeedmeter.h"
+#include "relaythread.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -48,8 +49,10 @@ private:
 
     QTemporaryDir workDir;
     QString origin;
-    LocalProxy relay;
     NetworkSpeedMeter meter;
+    // On its own thread as in the player: a back end may open the stream
+    // synchronously on this one.
+    std::unique_ptr<RelayThread> relay;
 };
 
 bool TestEndToEnd::runChannel(const QString &command, int timeoutMs)
@@ -70,13 +73,13 @@ void TestEndToEnd::initTestCase()
     origin = QStringLiteral("http://127.0.0.1:%1")
                  .arg(QString::fromLatin1(portFile.readAll().trimmed()));
 
-    relay.setTargetHost(origin);
-    relay.setSpeedMeter(&meter);
-    QVERIFY(relay.listen(QHostAddress::LocalHost, 0));
+    relay = std::make_unique<RelayThread>(origin, &meter);
+    relay->run([](LocalProxy &proxy) { QVERIFY(proxy.listen(QHostAddress::LocalHost, 0)); });
 }
 
 void TestEndToEnd::cleanupTestCase()
 {
+    relay.reset();
     runChannel(QStringLiteral("stop"), 30000);
 }
 
@@ -103,7 +106,7 @@ int TestEndToEnd::runClient(const QString &program, const QStringList &args, QBy
 void TestEndToEnd::playsThroughRelay()
 {
     QSignalSpy rates(&meter, &NetworkSpeedMeter::ratesUpdated);
-    MainWindow window(nullptr, relay.serverPort(), &meter);
+    MainWindow window(nullptr, relay->serverPort(), &meter);
     window.show();
     auto *player = window.findChild<QMediaPlayer *>();
     auto *view = window.findChild<QGraphicsView *>();
@@ -143,7 +146,7 @@ void TestEndToEnd::playsThroughRelay()
 
 void TestEndToEnd::realClientsThroughRelay()
 {
-    const QString relayRoot = QStringLiteral("http://127.0.0.1:%1").arg(relay.serverPort());
+    const QString relayRoot = QStringLiteral("http://127.0.0.1:%1").arg(relay->serverPort());
     QCOMPARE(runClient(QStringLiteral("ffmpeg"),
                        {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
                         QStringLiteral("-i"), relayRoot + QStringLiteral("/hls/master.m3u8"),
