@@ -15,7 +15,8 @@ int main(int argc, char *argv[])
     QApplication::setAttribute(Qt::AA_DontShowIconsInMenus, false);
     QApplication app(argc, argv);
 
-    // Guide payloads travel through queued signals.
+    // Guide payloads reach the window and the guide windows synchronously, in
+    // this one thread; the registration only makes the type known by name.
     qRegisterMetaType<EpgPayload>("EpgPayload");
     QApplication::setApplicationName(QStringLiteral("Vostan TV Плеері"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/logo.png")));
