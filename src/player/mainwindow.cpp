@@ -46,6 +46,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStyle>
+#include <QTextDocument>
 #include <QTimer>
 #include <QUrl>
 #include <QVideoFrame>
@@ -734,6 +735,10 @@ void MainWindow::updateLiveStrip()
                                 "%1 %2</span>")
                      .arg(tr("⚠"), tr("Желі"));
         tip = tr("EPG: %1").arg(lastEpgPayload.error);
+        // The error may carry the server's own words (an HTTP reason phrase),
+        // and a tooltip that looks like markup is shown as markup.
+        if (Qt::mightBeRichText(tip))
+            tip = Qt::convertFromPlainText(tip);
     } else if (epgReceived) {
         const QString title = lastEpgPayload.liveTitle.trimmed();
         if (!title.isEmpty())
@@ -840,6 +845,8 @@ void MainWindow::showAbout()
 
 void MainWindow::checkUpdates()
 {
+    if (updateInProgress)
+        return;
     auto *manager = new QNetworkAccessManager(this);
     QNetworkReply *reply =
         manager->get(QNetworkRequest(QUrl(updateManifestUrl, QUrl::TolerantMode)));
@@ -862,6 +869,11 @@ void MainWindow::checkUpdates()
 
 void MainWindow::offerUpdate(const QString &version, const QString &url, const QString &changelog)
 {
+    // One update at a time: a second question accepted while the first one's
+    // download or result is on screen would start the installer twice.
+    if (updateInProgress)
+        return;
+    updateInProgress = true;
     QMessageBox box(this);
     box.setWindowTitle(QStringLiteral("Жаңарту қолжетімді"));
     box.setText(QStringLiteral("Vostan TV плеерінің жаңа нұсқасы (%1) шықты!").arg(version));
@@ -876,17 +888,25 @@ void MainWindow::offerUpdate(const QString &version, const QString &url, const Q
     box.setDefaultButton(QMessageBox::Yes);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("Иә, жаңарту"));
     box.button(QMessageBox::No)->setText(QStringLiteral("Кейінірек"));
-    if (box.exec() == QMessageBox::Yes)
+    const bool accepted = box.exec() == QMessageBox::Yes;
+    updateInProgress = false;
+    if (accepted)
         downloadUpdate(url);
 }
 
 void MainWindow::downloadUpdate(const QString &url)
 {
+    if (updateInProgress)
+        return;
+    updateInProgress = true;
     const QString failure = QStringLiteral("Жүктеу кезінде қате шықты: ");
+    if (url.trimmed().isEmpty()) {
+        showUpdateError(failure + QStringLiteral("мекенжай көрсетілмеген"));
+        return;
+    }
     const QUrl source(url, QUrl::TolerantMode);
     if (!isAllowedInstallerUrl(source, QUrl(channelOrigin()))) {
-        QMessageBox::critical(this, QStringLiteral("Қате"),
-                              failure + QStringLiteral("сенімсіз мекенжай: ") + url);
+        showUpdateError(failure + QStringLiteral("сенімсіз мекенжай: ") + url);
         return;
     }
 
@@ -903,11 +923,15 @@ void MainWindow::downloadUpdate(const QString &url)
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::UserVerifiedRedirectPolicy);
     QNetworkReply *reply = manager->get(request);
+    // The abort alone would read like a cancel by the user.
+    static constexpr char kRefusedRedirect[] = "refusedRedirect";
     connect(reply, &QNetworkReply::redirected, reply, [reply](const QUrl &target) {
-        if (isAllowedInstallerUrl(target, QUrl(channelOrigin())))
+        if (isAllowedInstallerUrl(target, QUrl(channelOrigin()))) {
             emit reply->redirectAllowed();
-        else
-            reply->abort();
+            return;
+        }
+        reply->setProperty(kRefusedRedirect, target.toString());
+        reply->abort();
     });
     connect(reply, &QNetworkReply::downloadProgress, reply,
             [progress](qint64 received, qint64 total) {
@@ -924,7 +948,11 @@ void MainWindow::downloadUpdate(const QString &url)
         reply->deleteLater();
         manager->deleteLater();
         const bool failed = reply->error() != QNetworkReply::NoError;
-        const QString error = reply->errorString();
+        const QString refused = reply->property(kRefusedRedirect).toString();
+        const QString error =
+            refused.isEmpty()
+                ? reply->errorString()
+                : QStringLiteral("сенімсіз мекенжайға қайта бағыттау қабылданбады: ") + refused;
         // A decoded body no longer has the length the server announced.
         const bool encoded = !reply->rawHeader("Content-Encoding").isEmpty();
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
@@ -934,7 +962,7 @@ void MainWindow::downloadUpdate(const QString &url)
         // signal, which their event loops could delete from under it.
         QTimer::singleShot(0, this, [this, failure, failed, error, body, expected] {
             if (failed)
-                QMessageBox::critical(this, QStringLiteral("Қате"), failure + error);
+                showUpdateError(failure + error);
             else
                 installDownloadedUpdate(body, expected);
         });
@@ -943,21 +971,34 @@ void MainWindow::downloadUpdate(const QString &url)
 
 void MainWindow::installDownloadedUpdate(const QByteArray &body, qint64 expectedLength)
 {
+    if (!isCompleteDownload(body, expectedLength)) {
+        showUpdateError(QStringLiteral("Жаңарту файлы толық жүктелмеді."));
+        return;
+    }
     const QString path = installerFilePath();
     if (!writeInstallerFile(path, body, expectedLength)) {
-        QMessageBox::critical(this, QStringLiteral("Қате"),
-                              QStringLiteral("Файлды сақтау мүмкін болмады."));
+        showUpdateError(QStringLiteral("Файлды сақтау мүмкін болмады."));
         return;
     }
     QMessageBox::information(
         this, QStringLiteral("Жүктеу аяқталды"),
         QStringLiteral("Жаңарту жүктелді. Бағдарлама қазір жабылып, жаңартуды бастайды."));
     if (!startInstaller(path, installerArguments())) {
-        QMessageBox::critical(this, QStringLiteral("Қате"),
-                              QStringLiteral("Жаңартуды іске қосу мүмкін болмады. Орнатушы "
-                                             "файлы: %1")
-                                  .arg(QDir::toNativeSeparators(path)));
+        showUpdateError(QStringLiteral("Жаңартуды іске қосу мүмкін болмады. Орнатушы "
+                                       "файлы: %1")
+                            .arg(QDir::toNativeSeparators(path)));
         return;
     }
+    // Still in progress: the program is ending.
     quitApplication();
+}
+
+// Ends the update in hand; a later check starts afresh.
+void MainWindow::showUpdateError(const QString &text)
+{
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Қате"), text, QMessageBox::Ok, this);
+    // Addresses and error strings come from the network: text, never markup.
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+    updateInProgress = false;
 }
