@@ -15,6 +15,8 @@ int main(int argc, char *argv[])
     QApplication::setAttribute(Qt::AA_DontShowIconsInMenus, false);
     QApplication app(argc, argv);
 
+    // Guide payloads reach the window and the guide windows synchronously, on
+    // the GUI thread; the registration only makes the type known by name.
     qRegisterMetaType<EpgPayload>("EpgPayload");
     QApplication::setApplicationName(QStringLiteral("Vostan TV Плеері"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/logo.png")));

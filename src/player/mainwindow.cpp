@@ -13,6 +13,7 @@
 #include "screenshotfile.h"
 #include "settingsdialog.h"
 #include "updatemanifest.h"
+#include "videoview.h"
 
 #include <QAction>
 #include <QApplication>
@@ -34,9 +35,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QOffscreenSurface>
-#include <QOpenGLContext>
-#include <QOpenGLFunctions>
 #include <QPainter>
 #include <QProcess>
 #include <QProgressDialog>
@@ -46,13 +44,13 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStyle>
+#include <QTextDocument>
 #include <QTimer>
 #include <QUrl>
-#include <QVideoFrame>
-#include <QVideoSink>
-#include <QtMath>
 
 #include <utility>
+
+// --- Helpers shared by several concerns ---
 
 namespace {
 
@@ -61,169 +59,15 @@ QIcon chromeIcon(const char *name)
     return IconHelper::createIcon(QString::fromLatin1(name), kChromeFg);
 }
 
-QPushButton *makeIconButton(QWidget *parent, const char *icon, int iconSize, const QString &tip)
-{
-    auto *button = new QPushButton(parent);
-    button->setIcon(chromeIcon(icon));
-    button->setIconSize(QSize(iconSize, iconSize));
-    if (!tip.isEmpty()) {
-        button->setToolTip(tip);
-        // Icon-only buttons have no text for screen readers otherwise.
-        button->setAccessibleName(tip);
-    }
-    return button;
-}
-
-// Ends a reply whose body grows past the limit. readyRead, not
-// downloadProgress: the latter is rate-limited and a fast origin would get
-// the whole body in before it fires.
-void abortWhenLargerThan(QNetworkReply *reply, qint64 limit)
-{
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, limit] {
-        if (reply->bytesAvailable() > limit)
-            reply->abort();
-    });
-}
-
-QString masterUrl(quint16 port)
-{
-    return QStringLiteral("http://127.0.0.1:%1/hls/master.m3u8").arg(port);
-}
-
+// The quality box always offers this entry, first.
 void addAutomaticQualityEntry(QComboBox *combo)
 {
     combo->addItem(MainWindow::tr("Авто (тірек қоюшы)"), QString());
 }
 
-QSettings settingsStore()
-{
-    return QSettings(QStringLiteral("VostanTV"), QStringLiteral("Player"));
-}
-
-// Qt converts each frame of a painted video item through OpenGL when it can,
-// and reads it back. On a software renderer (Mesa's llvmpipe: no GPU, as under
-// Xvfb or in many virtual machines) that costs several times its CPU
-// conversion, which raster-only widgets make it use. The picture is the same;
-// a real GPU keeps Qt's choice.
-bool onlySoftwareOpenGl()
-{
-    // Where OpenGL is switched off, making a context only warns; keep the
-    // probe out of the log.
-    const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-    QByteArray renderer;
-    {
-        QOpenGLContext context;
-        QOffscreenSurface surface;
-        if (context.create()) {
-            surface.setFormat(context.format());
-            surface.create();
-            if (context.makeCurrent(&surface)) {
-                renderer = QByteArray(reinterpret_cast<const char *>(
-                                          context.functions()->glGetString(GL_RENDERER)))
-                               .toLower();
-                context.doneCurrent();
-            }
-        }
-    }
-    qInstallMessageHandler(previous);
-    for (const char *name : {"llvmpipe", "softpipe", "swrast", "software rasterizer"})
-        if (renderer.contains(name))
-            return true;
-    return false;
-}
-
-// Once per process, before the first frame is painted.
-void chooseFrameConversion()
-{
-    static bool chosen = false;
-    if (chosen)
-        return;
-    chosen = true;
-    if (onlySoftwareOpenGl())
-        QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
-}
-
-// The video view, unchanged but for its black ground: a shown frame covers
-// the picture's rectangle, so the ground is filled only around it instead of
-// under every new frame as well.
-class VideoView : public QGraphicsView
-{
-public:
-    VideoView(QGraphicsScene *scene, QWidget *parent) : QGraphicsView(scene, parent) {}
-    void setPicture(QGraphicsVideoItem *item) { picture = item; }
-
-protected:
-    void drawBackground(QPainter *painter, const QRectF &rect) override
-    {
-        const QRect covered = coveredRect();
-        if (covered.isEmpty() || !transform().isIdentity()) {
-            QGraphicsView::drawBackground(painter, rect);
-            return;
-        }
-        for (const QRect &part : QRegion(rect.toAlignedRect()).subtracted(covered))
-            QGraphicsView::drawBackground(painter, part);
-    }
-
-private:
-    // The pixels the item's picture surely paints: the frame's size fitted
-    // into the item and centred, as QVideoFrame::paint places it, less any
-    // pixel it only partly covers.
-    QRect coveredRect() const
-    {
-        if (!picture || picture->aspectRatioMode() != Qt::KeepAspectRatio)
-            return {};
-        // The item may still hold the frame before the sink's newest; its
-        // size then tells whether they are placed alike.
-        const QVideoFrame frame = picture->videoSink()->videoFrame();
-        if (!frame.isValid() || QSizeF(frame.size()) != picture->nativeSize())
-            return {};
-        QSizeF size = frame.size();
-        if (frame.rotationAngle() % 180)
-            size.transpose();
-        const QRectF area = picture->mapRectToScene(QRectF(picture->offset(), picture->size()));
-        size.scale(area.size(), Qt::KeepAspectRatio);
-        QRectF shown(QPointF(), size);
-        shown.moveCenter(area.center());
-        return QRect(QPoint(qCeil(shown.left()), qCeil(shown.top())),
-                     QPoint(qFloor(shown.right()) - 1, qFloor(shown.bottom()) - 1));
-    }
-
-    QGraphicsVideoItem *picture = nullptr;
-};
-
-// The language standard this file was compiled with, as the About box names it.
-constexpr const char *languageStandard()
-{
-    if constexpr (__cplusplus > 202002L)
-        return "C++23";
-    else if constexpr (__cplusplus > 201703L)
-        return "C++20";
-    else if constexpr (__cplusplus > 201402L)
-        return "C++17";
-    else
-        return "C++14";
-}
-
 } // namespace
 
-QString formatBitrateMbps(double mbps)
-{
-    if (mbps < 0)
-        return QStringLiteral("0 Кбит/с");
-    if (mbps >= 1000)
-        return QString::number(mbps / 1000.0, 'f', 2) + QStringLiteral(" Гбит/с");
-    if (mbps >= 1 && mbps < 10)
-        return QString::number(mbps, 'f', 2) + QStringLiteral(" Мбит/с");
-    if (mbps >= 10)
-        return QString::number(mbps, 'f', 1) + QStringLiteral(" Мбит/с");
-    const double k = mbps * 1000.0;
-    if (k < 0.05)
-        return QStringLiteral("0 Кбит/с");
-    if (k < 100)
-        return QString::number(k, 'f', 1) + QStringLiteral(" Кбит/с");
-    return QString::number(k, 'f', 0) + QStringLiteral(" Кбит/с");
-}
+// --- Construction ---
 
 MainWindow::MainWindow(QWidget *parent, quint16 proxyPort, NetworkSpeedMeter *meter)
     : QMainWindow(parent), appVersion(QStringLiteral("1.1")),
@@ -327,6 +171,23 @@ MainWindow::MainWindow(QWidget *parent, quint16 proxyPort, NetworkSpeedMeter *me
 MainWindow::~MainWindow() = default;
 
 // --- Overlay chrome and auto-hide ---
+
+namespace {
+
+QPushButton *makeIconButton(QWidget *parent, const char *icon, int iconSize, const QString &tip)
+{
+    auto *button = new QPushButton(parent);
+    button->setIcon(chromeIcon(icon));
+    button->setIconSize(QSize(iconSize, iconSize));
+    if (!tip.isEmpty()) {
+        button->setToolTip(tip);
+        // Icon-only buttons have no text for screen readers otherwise.
+        button->setAccessibleName(tip);
+    }
+    return button;
+}
+
+} // namespace
 
 void MainWindow::buildOverlay(QWidget *central)
 {
@@ -490,9 +351,6 @@ void MainWindow::mouseMoveEvent(QMouseEvent *event)
 void MainWindow::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
-    // The first resize comes as the window is shown, before its first paint
-    // and after the stream was asked for, which the OpenGL probe would delay.
-    chooseFrameConversion();
     const QRect r = centralWidget()->rect();
     videoView->setGeometry(r);
     videoScene->setSceneRect(0, 0, r.width(), r.height());
@@ -631,6 +489,32 @@ void MainWindow::setupMenus()
 
 // --- Stream and quality ---
 
+namespace {
+
+// Ends a reply whose body grows past the limit. readyRead, not
+// downloadProgress: the latter is rate-limited and a fast origin would get
+// the whole body in before it fires. The update check uses it too.
+void abortWhenLargerThan(QNetworkReply *reply, qint64 limit)
+{
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, limit] {
+        if (reply->bytesAvailable() > limit)
+            reply->abort();
+    });
+}
+
+QString masterUrl(quint16 port)
+{
+    return QStringLiteral("http://127.0.0.1:%1/hls/master.m3u8").arg(port);
+}
+
+// Where the chosen quality is remembered between runs.
+QSettings settingsStore()
+{
+    return QSettings(QStringLiteral("VostanTV"), QStringLiteral("Player"));
+}
+
+} // namespace
+
 void MainWindow::refreshStream()
 {
     QNetworkReply *reply = networkManager->get(QNetworkRequest(QUrl(masterUrl(proxyPort))));
@@ -734,6 +618,10 @@ void MainWindow::updateLiveStrip()
                                 "%1 %2</span>")
                      .arg(tr("⚠"), tr("Желі"));
         tip = tr("EPG: %1").arg(lastEpgPayload.error);
+        // The error may carry the server's own words (an HTTP reason phrase),
+        // and a tooltip that looks like markup is shown as markup.
+        if (Qt::mightBeRichText(tip))
+            tip = Qt::convertFromPlainText(tip);
     } else if (epgReceived) {
         const QString title = lastEpgPayload.liveTitle.trimmed();
         if (!title.isEmpty())
@@ -769,6 +657,24 @@ void MainWindow::openEpgDialog()
 }
 
 // --- Speed read-out ---
+
+QString formatBitrateMbps(double mbps)
+{
+    if (mbps < 0)
+        return QStringLiteral("0 Кбит/с");
+    if (mbps >= 1000)
+        return QString::number(mbps / 1000.0, 'f', 2) + QStringLiteral(" Гбит/с");
+    if (mbps >= 1 && mbps < 10)
+        return QString::number(mbps, 'f', 2) + QStringLiteral(" Мбит/с");
+    if (mbps >= 10)
+        return QString::number(mbps, 'f', 1) + QStringLiteral(" Мбит/с");
+    const double k = mbps * 1000.0;
+    if (k < 0.05)
+        return QStringLiteral("0 Кбит/с");
+    if (k < 100)
+        return QString::number(k, 'f', 1) + QStringLiteral(" Кбит/с");
+    return QString::number(k, 'f', 0) + QStringLiteral(" Кбит/с");
+}
 
 void MainWindow::updateNetworkSpeedDisplay(double mbpsDown, double mbpsUp)
 {
@@ -815,6 +721,23 @@ void MainWindow::showScreenshotConfirmation()
 
 // --- Updates and About ---
 
+namespace {
+
+// The language standard this file was compiled with, as the About box names it.
+constexpr const char *languageStandard()
+{
+    if constexpr (__cplusplus > 202002L)
+        return "C++23";
+    else if constexpr (__cplusplus > 201703L)
+        return "C++20";
+    else if constexpr (__cplusplus > 201402L)
+        return "C++17";
+    else
+        return "C++14";
+}
+
+} // namespace
+
 void MainWindow::showAbout()
 {
     QMessageBox box(this);
@@ -840,6 +763,8 @@ void MainWindow::showAbout()
 
 void MainWindow::checkUpdates()
 {
+    if (updateInProgress)
+        return;
     auto *manager = new QNetworkAccessManager(this);
     QNetworkReply *reply =
         manager->get(QNetworkRequest(QUrl(updateManifestUrl, QUrl::TolerantMode)));
@@ -862,6 +787,11 @@ void MainWindow::checkUpdates()
 
 void MainWindow::offerUpdate(const QString &version, const QString &url, const QString &changelog)
 {
+    // One update at a time: a second question accepted while the first one's
+    // download or result is on screen would start the installer twice.
+    if (updateInProgress)
+        return;
+    updateInProgress = true;
     QMessageBox box(this);
     box.setWindowTitle(QStringLiteral("Жаңарту қолжетімді"));
     box.setText(QStringLiteral("Vostan TV плеерінің жаңа нұсқасы (%1) шықты!").arg(version));
@@ -876,17 +806,25 @@ void MainWindow::offerUpdate(const QString &version, const QString &url, const Q
     box.setDefaultButton(QMessageBox::Yes);
     box.button(QMessageBox::Yes)->setText(QStringLiteral("Иә, жаңарту"));
     box.button(QMessageBox::No)->setText(QStringLiteral("Кейінірек"));
-    if (box.exec() == QMessageBox::Yes)
+    const bool accepted = box.exec() == QMessageBox::Yes;
+    updateInProgress = false;
+    if (accepted)
         downloadUpdate(url);
 }
 
 void MainWindow::downloadUpdate(const QString &url)
 {
+    if (updateInProgress)
+        return;
+    updateInProgress = true;
     const QString failure = QStringLiteral("Жүктеу кезінде қате шықты: ");
+    if (url.trimmed().isEmpty()) {
+        showUpdateError(failure + QStringLiteral("мекенжай көрсетілмеген"));
+        return;
+    }
     const QUrl source(url, QUrl::TolerantMode);
     if (!isAllowedInstallerUrl(source, QUrl(channelOrigin()))) {
-        QMessageBox::critical(this, QStringLiteral("Қате"),
-                              failure + QStringLiteral("сенімсіз мекенжай: ") + url);
+        showUpdateError(failure + QStringLiteral("сенімсіз мекенжай: ") + url);
         return;
     }
 
@@ -903,11 +841,15 @@ void MainWindow::downloadUpdate(const QString &url)
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::UserVerifiedRedirectPolicy);
     QNetworkReply *reply = manager->get(request);
+    // The abort alone would read like a cancel by the user.
+    static constexpr char kRefusedRedirect[] = "refusedRedirect";
     connect(reply, &QNetworkReply::redirected, reply, [reply](const QUrl &target) {
-        if (isAllowedInstallerUrl(target, QUrl(channelOrigin())))
+        if (isAllowedInstallerUrl(target, QUrl(channelOrigin()))) {
             emit reply->redirectAllowed();
-        else
-            reply->abort();
+            return;
+        }
+        reply->setProperty(kRefusedRedirect, target.toString());
+        reply->abort();
     });
     connect(reply, &QNetworkReply::downloadProgress, reply,
             [progress](qint64 received, qint64 total) {
@@ -924,7 +866,11 @@ void MainWindow::downloadUpdate(const QString &url)
         reply->deleteLater();
         manager->deleteLater();
         const bool failed = reply->error() != QNetworkReply::NoError;
-        const QString error = reply->errorString();
+        const QString refused = reply->property(kRefusedRedirect).toString();
+        const QString error =
+            refused.isEmpty()
+                ? reply->errorString()
+                : QStringLiteral("сенімсіз мекенжайға қайта бағыттау қабылданбады: ") + refused;
         // A decoded body no longer has the length the server announced.
         const bool encoded = !reply->rawHeader("Content-Encoding").isEmpty();
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
@@ -934,7 +880,7 @@ void MainWindow::downloadUpdate(const QString &url)
         // signal, which their event loops could delete from under it.
         QTimer::singleShot(0, this, [this, failure, failed, error, body, expected] {
             if (failed)
-                QMessageBox::critical(this, QStringLiteral("Қате"), failure + error);
+                showUpdateError(failure + error);
             else
                 installDownloadedUpdate(body, expected);
         });
@@ -943,21 +889,34 @@ void MainWindow::downloadUpdate(const QString &url)
 
 void MainWindow::installDownloadedUpdate(const QByteArray &body, qint64 expectedLength)
 {
+    if (!isCompleteDownload(body, expectedLength)) {
+        showUpdateError(QStringLiteral("Жаңарту файлы толық жүктелмеді."));
+        return;
+    }
     const QString path = installerFilePath();
     if (!writeInstallerFile(path, body, expectedLength)) {
-        QMessageBox::critical(this, QStringLiteral("Қате"),
-                              QStringLiteral("Файлды сақтау мүмкін болмады."));
+        showUpdateError(QStringLiteral("Файлды сақтау мүмкін болмады."));
         return;
     }
     QMessageBox::information(
         this, QStringLiteral("Жүктеу аяқталды"),
         QStringLiteral("Жаңарту жүктелді. Бағдарлама қазір жабылып, жаңартуды бастайды."));
     if (!startInstaller(path, installerArguments())) {
-        QMessageBox::critical(this, QStringLiteral("Қате"),
-                              QStringLiteral("Жаңартуды іске қосу мүмкін болмады. Орнатушы "
-                                             "файлы: %1")
-                                  .arg(QDir::toNativeSeparators(path)));
+        showUpdateError(QStringLiteral("Жаңартуды іске қосу мүмкін болмады. Орнатушы "
+                                       "файлы: %1")
+                            .arg(QDir::toNativeSeparators(path)));
         return;
     }
+    // Still in progress: the program is ending.
     quitApplication();
+}
+
+// Ends the update in hand; a later check starts afresh.
+void MainWindow::showUpdateError(const QString &text)
+{
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Қате"), text, QMessageBox::Ok, this);
+    // Addresses and error strings come from the network: text, never markup.
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+    updateInProgress = false;
 }

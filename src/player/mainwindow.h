@@ -75,6 +75,7 @@ private:
     void showScreenshotConfirmation();
     void offerUpdate(const QString &version, const QString &url, const QString &changelog);
     void installDownloadedUpdate(const QByteArray &body, qint64 expectedLength);
+    void showUpdateError(const QString &text);
 
     QString appVersion;
     QString updateManifestUrl;
@@ -111,4 +112,6 @@ private:
     QTimer *epgTimer = nullptr;
     InstallerStarter startInstaller;
     std::function<void()> quitApplication;
+    // From an update question until its download's last box is closed.
+    bool updateInProgress = false;
 };

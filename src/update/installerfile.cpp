@@ -42,11 +42,14 @@ bool isAllowedInstallerUrl(const QUrl &url, const QUrl &origin)
            url.host() == origin.host() && effectivePort(url) == effectivePort(origin);
 }
 
+bool isCompleteDownload(const QByteArray &body, qint64 expectedLength)
+{
+    return !body.isEmpty() && (expectedLength < 0 || body.size() == expectedLength);
+}
+
 bool writeInstallerFile(const QString &path, const QByteArray &body, qint64 expectedLength)
 {
-    if (body.isEmpty())
-        return false;
-    if (expectedLength >= 0 && body.size() != expectedLength)
+    if (!isCompleteDownload(body, expectedLength))
         return false;
 
     QSaveFile file(path);

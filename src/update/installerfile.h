@@ -15,6 +15,10 @@ QStringList installerArguments();
 // (same scheme, host and port). Everything else is refused before any fetch.
 bool isAllowedInstallerUrl(const QUrl &url, const QUrl &origin);
 
+// Whether body is the whole installer: not empty and, when a length was
+// announced (expectedLength >= 0), exactly that long.
+bool isCompleteDownload(const QByteArray &body, qint64 expectedLength);
+
 // Writes body to path completely or not at all: a previous file stays as it
 // was on any failure. expectedLength is the announced Content-Length, or -1
 // when unknown (no header, or the body was decoded). An empty body is refused.

@@ -116,6 +116,15 @@ void TestEpgParsing::jsonDocuments_data()
         << QByteArray(R"({"schedule":{"time":"09:00"},"programs":[{"time":"10:00","title":"P"}],)"
                       R"("items":[{"time":"11:00","title":"I"}]})")
         << true << QStringList{"2025-03-05 10:00:00|P|"};
+    QTest::newRow("schedule first, whatever the document order")
+        << QByteArray(R"({"items":[{"time":"11:00","title":"I"}],)"
+                      R"("programs":[{"time":"10:00","title":"P"}],)"
+                      R"("schedule":[{"time":"09:00","title":"S"}]})")
+        << true << QStringList{"2025-03-05 09:00:00|S|"};
+    QTest::newRow("programs before items")
+        << QByteArray(R"({"items":[{"time":"11:00","title":"I"}],)"
+                      R"("programs":[{"time":"10:00","title":"P"}]})")
+        << true << QStringList{"2025-03-05 10:00:00|P|"};
     QTest::newRow("empty schedule, items next")
         << QByteArray(R"({"schedule":[],"items":[{"time":"11:00","title":"I"}]})") << true
         << QStringList{"2025-03-05 11:00:00|I|"};

@@ -11,6 +11,7 @@
 #include <QAudioOutput>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGraphicsVideoItem>
 #include <QGraphicsView>
 #include <QLabel>
@@ -674,6 +675,8 @@ void TestMainWindow::screenshot()
     QPushButton *camera = button(w, QStringLiteral("Скриншот"));
     QVERIFY(camera);
 
+    QElapsedTimer shown;
+    shown.start();
     QTest::mouseClick(camera, Qt::LeftButton);
     QTest::mouseClick(camera, Qt::LeftButton);
     const QStringList files = QDir(folder).entryList(QDir::Files, QDir::Name);
@@ -689,6 +692,8 @@ void TestMainWindow::screenshot()
     QCOMPARE(camera->text(), QStringLiteral("✓"));
     QVERIFY(camera->icon().isNull());
     QTRY_VERIFY_WITH_TIMEOUT(camera->text().isEmpty(), 4000);
+    // About two seconds: long enough to be seen.
+    QVERIFY2(shown.elapsed() >= 1500, qPrintable(QString::number(shown.elapsed())));
     QVERIFY(hasIcon(camera, "camera"));
     QVERIFY(camera->styleSheet().isEmpty());
 

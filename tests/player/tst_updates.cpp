@@ -4,17 +4,20 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -42,6 +45,8 @@ public:
         timer.start(20);
     }
     QList<SeenBox> seen;
+    // Leaves a box open for now while this returns true.
+    std::function<bool(QMessageBox *)> hold;
 
 private:
     void poll()
@@ -50,7 +55,8 @@ private:
         for (QWidget *widget : widgets) {
             auto *box = qobject_cast<QMessageBox *>(widget);
             // A later box may reuse an earlier one's address; mark the box itself.
-            if (!box || !box->isVisible() || box->property("answered").toBool())
+            if (!box || !box->isVisible() || box->property("answered").toBool() ||
+                (hold && hold(box)))
                 continue;
             box->setProperty("answered", true);
             SeenBox s{box->windowTitle(), box->text(), box->informativeText(), box->textFormat()};
@@ -84,6 +90,21 @@ FakeResponse jsonAnswer(const QByteArray &body, int status = 200)
     return r;
 }
 
+QStringList titlesOf(const QList<SeenBox> &boxes)
+{
+    QStringList titles;
+    for (const SeenBox &box : boxes)
+        titles << box.title;
+    return titles;
+}
+
+FakeResponse installerAnswer()
+{
+    FakeResponse r;
+    r.bodyPieces = {QByteArray("MZ-installer")};
+    return r;
+}
+
 struct Started
 {
     int calls = 0;
@@ -107,6 +128,11 @@ private slots:
     void download();
     void cancelDownload();
     void foreignHttpIsRefused();
+    void errorBoxes_data();
+    void errorBoxes();
+    void oneUpdateAtATime_data();
+    void oneUpdateAtATime();
+    void checkThreeSecondsAfterStart();
 
 private:
     std::unique_ptr<MainWindow> makeWindow(Started *started, int *quits, BoxAnswerer *answerer);
@@ -359,6 +385,152 @@ void TestUpdates::foreignHttpIsRefused()
     QCOMPARE(redirecting.requests().size(), 1);
     QCOMPARE(origin.requests().size(), 0);
     QCOMPARE(started.calls, 0);
+}
+
+void TestUpdates::errorBoxes_data()
+{
+    QTest::addColumn<QString>("url");           // "%1": an https origin, "%2": a plain one
+    QTest::addColumn<FakeResponse>("response"); // the https origin's answer
+    QTest::addColumn<QString>("text");          // "%2" as above
+
+    const QString failure = QStringLiteral("Жүктеу кезінде қате шықты: ");
+    const FakeResponse ok = installerAnswer();
+    QTest::newRow("no url") << QString() << ok
+                            << failure + QStringLiteral("мекенжай көрсетілмеген");
+    QTest::newRow("blank url") << QStringLiteral("  ") << ok
+                               << failure + QStringLiteral("мекенжай көрсетілмеген");
+    const QString markup = QStringLiteral("%2/<font size=72>Big</font>");
+    QTest::newRow("refused url with markup")
+        << markup << ok << failure + QStringLiteral("сенімсіз мекенжай: ") + markup;
+    FakeResponse moved;
+    moved.status = 302;
+    moved.reason = "Found";
+    moved.headers = {{"Location", "%2/setup.exe"}};
+    QTest::newRow("refused redirect")
+        << QStringLiteral("%1/setup.exe") << moved
+        << failure +
+               QStringLiteral("сенімсіз мекенжайға қайта бағыттау қабылданбады: %2/setup.exe");
+    FakeResponse empty;
+    QTest::newRow("empty download") << QStringLiteral("%1/setup.exe") << empty
+                                    << QStringLiteral("Жаңарту файлы толық жүктелмеді.");
+    FakeResponse markupReason;
+    markupReason.status = 404;
+    markupReason.reason = "<font size=72>Big</font>";
+    QTest::newRow("markup in the reason phrase")
+        << QStringLiteral("%1/setup.exe") << markupReason << QString();
+}
+
+// Every failure names its cause, as text: what the network sent is never markup.
+void TestUpdates::errorBoxes()
+{
+    QFETCH(QString, url);
+    QFETCH(FakeResponse, response);
+    QFETCH(QString, text);
+    FakeOrigin secure;
+    QVERIFY(secure.listen(FakeOrigin::Tls));
+    FakeOrigin plain;
+    QVERIFY(plain.listen());
+    plain.setResponse(installerAnswer());
+    for (auto &header : response.headers)
+        header.second.replace("%2", plain.url().toUtf8());
+    secure.setResponse(response);
+    BoxAnswerer answerer;
+    Started started;
+    int quits = 0;
+    auto w = makeWindow(&started, &quits, &answerer);
+
+    url.replace(QStringLiteral("%1"), secure.url()).replace(QStringLiteral("%2"), plain.url());
+    QVERIFY(QMetaObject::invokeMethod(w.get(), "downloadUpdate", Q_ARG(QString, url)));
+    QTRY_COMPARE(answerer.seen.size(), 1);
+    const SeenBox box = answerer.seen.first();
+    QCOMPARE(box.title, QStringLiteral("Қате"));
+    if (!text.isEmpty())
+        QCOMPARE(box.text, text.replace(QStringLiteral("%2"), plain.url()));
+    QCOMPARE(box.format, Qt::PlainText);
+    QCOMPARE(plain.requests().size(), 0);
+    QCOMPARE(started.calls, 0);
+}
+
+void TestUpdates::oneUpdateAtATime_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QStringList>("boxes"); // of one check, from question to last box
+
+    const QString question = QStringLiteral("Жаңарту қолжетімді");
+    QTest::newRow("later") << QStringLiteral("Кейінірек") << QStringList{question};
+    // The installer does not start, so the player stays and can check again.
+    QTest::newRow("update") << QStringLiteral("Иә, жаңарту")
+                            << QStringList{question, QStringLiteral("Жүктеу аяқталды"),
+                                           QStringLiteral("Қате")};
+}
+
+// A check while a question, its download or their boxes are open does
+// nothing; once they are closed, a check asks again.
+void TestUpdates::oneUpdateAtATime()
+{
+    QFETCH(QString, answer);
+    QFETCH(QStringList, boxes);
+    FakeOrigin installer;
+    QVERIFY(installer.listen(FakeOrigin::Tls));
+    installer.setResponse(installerAnswer());
+    FakeOrigin manifest;
+    QVERIFY(manifest.listen());
+    manifest.setResponse(
+        jsonAnswer(R"({"version":"1.2","url":")" + installer.url().toUtf8() + R"(/setup.exe"})"));
+    BoxAnswerer answerer(answer);
+    Started started;
+    int quits = 0;
+    auto w = makeWindow(&started, &quits, &answerer);
+    w->setInstallerStarter([&](const QString &, const QStringList &) {
+        ++started.calls;
+        return false;
+    });
+    const auto check = [&] {
+        w->setUpdateManifestUrl(manifest.url() + QStringLiteral("/downloads/version.json"));
+        QVERIFY(QMetaObject::invokeMethod(w.get(), "checkUpdates", Qt::DirectConnection));
+        w->setUpdateManifestUrl(kDeadUrl);
+    };
+    // Each box of the first check stays open until a further check has run
+    // its course: its manifest request, if it made one, answered.
+    QSet<QString> checkedDuring;
+    int before = 0;
+    QElapsedTimer held;
+    answerer.hold = [&](QMessageBox *box) {
+        if (answerer.seen.size() >= boxes.size())
+            return false;
+        if (!checkedDuring.contains(box->windowTitle())) {
+            checkedDuring.insert(box->windowTitle());
+            before = managersOf(*w);
+            held.start();
+            check();
+            return true;
+        }
+        return managersOf(*w) > before && held.elapsed() < 5000;
+    };
+
+    check();
+    QTRY_COMPARE(titlesOf(answerer.seen), boxes);
+    check();
+    QTRY_COMPARE(titlesOf(answerer.seen), boxes + boxes);
+    const int downloads = boxes.size() > 1 ? 2 : 0;
+    QCOMPARE(installer.requests().size(), downloads);
+    QCOMPARE(started.calls, downloads);
+}
+
+// The start-up check leaves about three seconds after the window is built.
+void TestUpdates::checkThreeSecondsAfterStart()
+{
+    FakeOrigin origin;
+    QVERIFY(origin.listen());
+    origin.setResponse(jsonAnswer(R"({"version":"1.1"})"));
+    QElapsedTimer clock;
+    clock.start();
+    MainWindow w(nullptr, kDeadPort, nullptr);
+    w.setUpdateManifestUrl(origin.url() + QStringLiteral("/downloads/version.json"));
+    QSignalSpy asked(&origin, &FakeOrigin::requestReceived);
+    QVERIFY(asked.wait(10000));
+    const qint64 after = clock.elapsed();
+    QVERIFY2(after >= 2500 && after <= 6000, qPrintable(QString::number(after)));
 }
 
 QTEST_MAIN(TestUpdates)
