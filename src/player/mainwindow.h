@@ -20,6 +20,7 @@ class QNetworkAccessManager;
 class QPushButton;
 class QSlider;
 class QTimer;
+class DesktopIntegration;
 class EpgService;
 class IdleBrandPanel;
 class NetworkSpeedMeter;
@@ -75,6 +76,7 @@ private:
     void showScreenshotConfirmation();
     void offerUpdate(const QString &version, const QString &url, const QString &changelog);
     void installDownloadedUpdate(const QByteArray &body, qint64 expectedLength);
+    void setupDesktopIntegration();
 
     QString appVersion;
     QString updateManifestUrl;
@@ -111,4 +113,5 @@ private:
     QTimer *epgTimer = nullptr;
     InstallerStarter startInstaller;
     std::function<void()> quitApplication;
+    DesktopIntegration *desktop = nullptr;
 };
