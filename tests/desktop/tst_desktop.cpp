@@ -431,6 +431,7 @@ void TestDesktop::startsWithoutSessionBus()
         env.remove(QStringLiteral("DISPLAY"));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
         env.insert(QStringLiteral("VOSTAN_TEST_NO_BUS"), QStringLiteral("1"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         QProcess child;
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::MergedChannels);
