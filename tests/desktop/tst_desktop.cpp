@@ -261,10 +261,12 @@ void TestDesktop::inhibition()
     portal.ledger = saver.ledger = gnome.ledger = &ledger;
     QDBusConnection bus = peer();
     portal.bus = &bus;
+    QStringList offered;
     const auto offer = [&](const char *name, const char *service, const char *path, QObject *o) {
         if (services.contains(QLatin1String(name))) {
             QVERIFY(bus.registerObject(QLatin1String(path), o, QDBusConnection::ExportAllSlots));
             QVERIFY(bus.registerService(QLatin1String(service)));
+            offered << QLatin1String(service);
         }
     };
     offer("portal", "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", &portal);
@@ -287,13 +289,9 @@ void TestDesktop::inhibition()
         QTRY_COMPARE(ledger.open.size(), 0);
         QCOMPARE(ledger.via.size(), 2);
     }
-    for (const QString &path : {QStringLiteral("/org/freedesktop/portal/desktop"),
-                                QStringLiteral("/org/freedesktop/ScreenSaver"),
-                                QStringLiteral("/org/gnome/SessionManager")})
-        bus.unregisterObject(path);
-    for (const char *name : {"org.freedesktop.portal.Desktop", "org.freedesktop.ScreenSaver",
-                             "org.gnome.SessionManager"})
-        bus.unregisterService(QLatin1String(name));
+    // The fakes leave the bus with their objects; the names stay until given back.
+    for (const QString &name : std::as_const(offered))
+        bus.unregisterService(name);
 }
 
 void TestDesktop::playbackStatus_data()
