@@ -2,6 +2,7 @@
 
 #include "channelorigin.h"
 #include "deferredstyleicon.h"
+#include "desktopintegration.h"
 #include "epgdialog.h"
 #include "epgservice.h"
 #include "hlsmasterparser.h"
@@ -163,6 +164,7 @@ MainWindow::MainWindow(QWidget *parent, quint16 proxyPort, NetworkSpeedMeter *me
     space->setContext(Qt::WidgetWithChildrenShortcut);
     connect(space, &QShortcut::activated, this, &MainWindow::playPauseClicked);
 
+    setupDesktopIntegration();
     refreshStream();
 
     QTimer::singleShot(3000, Qt::CoarseTimer, this, &MainWindow::checkUpdates);
@@ -919,4 +921,49 @@ void MainWindow::showUpdateError(const QString &text)
     box.setTextFormat(Qt::PlainText);
     box.exec();
     updateInProgress = false;
+}
+
+// --- Desktop integration ---
+
+void MainWindow::setupDesktopIntegration()
+{
+    desktop = new DesktopIntegration(this);
+    desktop->followWindow(this);
+    desktop->setVolume(volumeSlider->value());
+    connect(volumeSlider, &QSlider::valueChanged, desktop, &DesktopIntegration::setVolume);
+    connect(player, &QMediaPlayer::playbackStateChanged, desktop,
+            [this](QMediaPlayer::PlaybackState state) {
+                desktop->setPlayback(
+                    state == QMediaPlayer::PlayingState  ? DesktopIntegration::Playback::Playing
+                    : state == QMediaPlayer::PausedState ? DesktopIntegration::Playback::Paused
+                                                         : DesktopIntegration::Playback::Stopped);
+            });
+    // The strip's title on air, or none while the guide names none or failed.
+    connect(epgService, &EpgService::finishedPayload, desktop, [this](const EpgPayload &payload) {
+        desktop->setTitle(payload.error.isEmpty() ? payload.liveTitle.trimmed() : QString());
+    });
+
+    // Requests act as the play/pause button does, so icon, menu and state agree.
+    const auto pressWhenPlaying = [this](bool playing) {
+        return [this, playing] {
+            if ((player->playbackState() == QMediaPlayer::PlayingState) == playing)
+                playPauseClicked();
+        };
+    };
+    connect(desktop, &DesktopIntegration::playPauseRequested, this, &MainWindow::playPauseClicked);
+    connect(desktop, &DesktopIntegration::playRequested, this, pressWhenPlaying(false));
+    connect(desktop, &DesktopIntegration::pauseRequested, this, pressWhenPlaying(true));
+    connect(desktop, &DesktopIntegration::stopRequested, this, pressWhenPlaying(true));
+    connect(desktop, &DesktopIntegration::volumeRequested, volumeSlider, &QSlider::setValue);
+    connect(desktop, &DesktopIntegration::fullscreenRequested, this, [this](bool on) {
+        if (on != isFullScreen())
+            toggleFullscreen();
+    });
+    connect(desktop, &DesktopIntegration::raiseRequested, this, [this] {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        show();
+        raise();
+        activateWindow();
+    });
+    connect(desktop, &DesktopIntegration::quitRequested, qApp, &QApplication::quit);
 }

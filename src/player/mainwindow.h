@@ -20,6 +20,7 @@ class QNetworkAccessManager;
 class QPushButton;
 class QSlider;
 class QTimer;
+class DesktopIntegration;
 class EpgService;
 class IdleBrandPanel;
 class NetworkSpeedMeter;
@@ -76,6 +77,7 @@ private:
     void offerUpdate(const QString &version, const QString &url, const QString &changelog);
     void installDownloadedUpdate(const QByteArray &body, qint64 expectedLength);
     void showUpdateError(const QString &text);
+    void setupDesktopIntegration();
 
     QString appVersion;
     QString updateManifestUrl;
@@ -114,4 +116,5 @@ private:
     std::function<void()> quitApplication;
     // From an update question until its download's last box is closed.
     bool updateInProgress = false;
+    DesktopIntegration *desktop = nullptr;
 };
