@@ -19,6 +19,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QAudioOutput>
+#include <QAudioDevice>
+#include <QMediaDevices>
 #include <QBoxLayout>
 #include <QComboBox>
 #include <QDateTime>
@@ -117,7 +119,7 @@ MainWindow::MainWindow(QWidget *parent, quint16 proxyPort, NetworkSpeedMeter *me
 
     player = new QMediaPlayer(this);
     audioOutput = new QAudioOutput(this);
-    player->setAudioOutput(audioOutput);
+    followAudioDevices();
     player->setVideoOutput(videoItem);
     audioOutput->setVolume(0.5f);
     connect(player, &QMediaPlayer::playbackStateChanged, this, [this](QMediaPlayer::PlaybackState) {
@@ -381,6 +383,20 @@ void MainWindow::playPauseClicked()
         player->play();
         playPauseBtn->setIcon(chromeIcon("pause"));
     }
+}
+
+// Qt 6.4's FFmpeg back end crashes writing to a sound output that has no
+// device; without one the picture plays silent until a device appears.
+void MainWindow::followAudioDevices()
+{
+    const auto follow = [this] {
+        const bool present = !QMediaDevices::audioOutputs().isEmpty();
+        if (present)
+            audioOutput->setDevice(QMediaDevices::defaultAudioOutput());
+        player->setAudioOutput(present ? audioOutput : nullptr);
+    };
+    follow();
+    connect(new QMediaDevices(this), &QMediaDevices::audioOutputsChanged, this, follow);
 }
 
 void MainWindow::toggleMute()

@@ -45,6 +45,7 @@ private slots:
     void updateVolume(int volume);
     void toggleFullscreen();
     void applyAlwaysOnTop(bool checked);
+    void followAudioDevices();
     void toggleMute();
     void refreshStream();
     void takeScreenshot();
