@@ -18,9 +18,8 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QAudioOutput>
 #include <QAudioDevice>
-#include <QMediaDevices>
+#include <QAudioOutput>
 #include <QBoxLayout>
 #include <QComboBox>
 #include <QDateTime>
@@ -30,6 +29,7 @@
 #include <QGraphicsVideoItem>
 #include <QGraphicsView>
 #include <QLabel>
+#include <QMediaDevices>
 #include <QMediaPlayer>
 #include <QMenu>
 #include <QMenuBar>

@@ -191,6 +191,7 @@ private slots:
     void abnormalEndIsReset_data();
     void abnormalEndIsReset();
     void followedRedirectRelaysFinalHead();
+    void finishedReplyTailPassesTheMark();
 
 private:
     void startProxy(LocalProxy &proxy, const QString &targetHost);
@@ -821,6 +822,29 @@ void TestLocalProxy::followedRedirectRelaysFinalHead()
         exchange(proxy, {"GET /old HTTP/1.1\r\n\r\n"}, &answer);
         QCOMPARE(answer, expected);
     }
+}
+
+void TestLocalProxy::finishedReplyTailPassesTheMark()
+{
+    // A few kilobytes on the wire that Qt inflates to megabytes: the origin is
+    // done while the relay still sits at its mark for a client that reads
+    // nothing yet. The rest must still reach the client.
+    const QByteArray body(6 * 1024 * 1024, 'v');
+    FakeOrigin origin;
+    QVERIFY(origin.listen());
+    FakeResponse packed = reply(200, "OK", {}, {body});
+    packed.gzip = true;
+    origin.setResponse(packed);
+    LocalProxy proxy;
+    startProxy(proxy, origin.url());
+
+    RawClient client(proxy.serverPort());
+    QTRY_COMPARE(proxy.findChildren<ProxyConnection *>().size(), 1);
+    QVERIFY(client.send("GET /x HTTP/1.1\r\n\r\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(proxy.findChildren<QNetworkReply *>().isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(client.poll(), 10000);
+    QVERIFY(!client.resetSeen);
+    QVERIFY(client.received.endsWith("\r\n\r\n" + body));
 }
 
 QTEST_GUILESS_MAIN(TestLocalProxy)
