@@ -114,8 +114,12 @@ void LocalProxy::incomingConnection(qintptr socketDescriptor)
         new ProxyConnection(socketDescriptor, targetHost, networkManager, speedMeter, this);
     ++openConnections;
     connect(connection, &QObject::destroyed, this, &LocalProxy::connectionEnded);
-    if (openConnections >= kMaxRelayConnections)
-        setAccepting(false);
+    if (openConnections < kMaxRelayConnections)
+        return;
+    setAccepting(false);
+    const auto connections = findChildren<ProxyConnection *>(Qt::FindDirectChildrenOnly);
+    for (ProxyConnection *waiting : connections)
+        waiting->hurryRequestLine(kBusyRequestLineMs);
 }
 
 void LocalProxy::connectionEnded()
@@ -180,6 +184,13 @@ ProxyConnection::~ProxyConnection()
     upstreamReply = nullptr;
     if (headersSent)
         resetClient();
+}
+
+void ProxyConnection::hurryRequestLine(int ms)
+{
+    const bool readingRequest = !headersSent && !upstreamReply && !replyDone;
+    if (readingRequest && timer && timer->remainingTime() > ms)
+        timer->start(ms);
 }
 
 void ProxyConnection::onClientReadyRead()

@@ -52,6 +52,9 @@ public:
                     QNetworkAccessManager *manager, NetworkSpeedMeter *meter, QObject *parent);
     ~ProxyConnection() override;
 
+    // Shortens the wait for the request line to at most ms.
+    void hurryRequestLine(int ms);
+
 private slots:
     void onClientReadyRead();
     void onClientDisconnected();

@@ -26,5 +26,9 @@ void setStalledClientTimeoutMs(int ms);
 // process's descriptors (1024 by default on Linux).
 constexpr int kMaxRelayConnections = 256;
 
+// At the cap, connections still waiting for their request line get at most
+// this much longer, so a flood of idle connections cannot hold the relay.
+constexpr int kBusyRequestLineMs = 1000;
+
 // Redirects the relay follows for one request, as many as Qt would.
 constexpr int kMaxRedirects = 50;

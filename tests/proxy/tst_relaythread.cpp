@@ -122,8 +122,6 @@ void TestRelayThread::floodLeavesRelayServing()
     ::getrlimit(RLIMIT_NOFILE, &limit);
     if (limit.rlim_max < 2 * kFlood)
         QSKIP("the hard descriptor limit leaves no room for the flooding child");
-    // Idle connections give up their place soon, so the queue moves.
-    setRequestLineTimeoutMs(500);
     DescriptorLimit lowered(1024);
 
     FakeOrigin origin;
