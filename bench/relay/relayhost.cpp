@@ -9,6 +9,7 @@
 #include "localproxy.h"
 #include "networkspeedmeter.h"
 #include "relaylimits.h"
+#include "relaythread.h"
 #include "requestline.h"
 
 #include <QCommandLineParser>
@@ -80,14 +81,20 @@ int main(int argc, char *argv[])
         setStalledClientTimeoutMs(parser.value(stallOption).toInt());
 
     NetworkSpeedMeter meter;
-    LocalProxy proxy;
-    proxy.setTargetHost(parser.positionalArguments().first());
-    proxy.setSpeedMeter(&meter);
-    if (!proxy.listen(QHostAddress::LocalHost, quint16(parser.value(portOption).toUInt()))) {
-        std::fprintf(stderr, "relayhost: cannot listen: %s\n", qPrintable(proxy.errorString()));
+    // On its own thread, as the player runs it.
+    RelayThread relay(parser.positionalArguments().first(), &meter);
+    bool listening = false;
+    QString error;
+    relay.run([&](LocalProxy &proxy) {
+        listening =
+            proxy.listen(QHostAddress::LocalHost, quint16(parser.value(portOption).toUInt()));
+        error = proxy.errorString();
+    });
+    if (!listening) {
+        std::fprintf(stderr, "relayhost: cannot listen: %s\n", qPrintable(error));
         return 1;
     }
-    std::printf("port %u\n", unsigned(proxy.serverPort()));
+    std::printf("port %u\n", unsigned(relay.serverPort()));
     std::fflush(stdout);
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
@@ -107,11 +114,15 @@ int main(int argc, char *argv[])
             pending.remove(0, end + 1);
             if (command != "stats")
                 continue;
+            qlonglong connections = 0;
+            qlonglong replies = 0;
+            relay.run([&](LocalProxy &proxy) {
+                connections = proxy.findChildren<ProxyConnection *>().size();
+                replies = proxy.findChildren<QNetworkReply *>().size();
+            });
             std::printf("connections %lld replies %lld rss_kib %lld fds %lld heap_kib %lld\n",
-                        qlonglong(proxy.findChildren<ProxyConnection *>().size()),
-                        qlonglong(proxy.findChildren<QNetworkReply *>().size()),
-                        qlonglong(residentKiB()), qlonglong(openDescriptors()),
-                        qlonglong(heapInUseKiB()));
+                        connections, replies, qlonglong(residentKiB()),
+                        qlonglong(openDescriptors()), qlonglong(heapInUseKiB()));
             std::fflush(stdout);
         }
     });
