@@ -1,0 +1,107 @@
+#include "framescaler.h"
+
+#include <QVideoFrame>
+#include <QVideoFrameFormat>
+
+#include <utility>
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+// libswscale's name for the frame's layout; `swapChroma` when U and V come
+// the other way round (YV12).
+AVPixelFormat sourceFormat(QVideoFrameFormat::PixelFormat format, bool *swapChroma = nullptr)
+{
+    if (swapChroma)
+        *swapChroma = format == QVideoFrameFormat::Format_YV12;
+    switch (format) {
+    case QVideoFrameFormat::Format_YUV420P:
+    case QVideoFrameFormat::Format_YV12:
+        return AV_PIX_FMT_YUV420P;
+    case QVideoFrameFormat::Format_YUV422P:
+        return AV_PIX_FMT_YUV422P;
+    case QVideoFrameFormat::Format_NV12:
+        return AV_PIX_FMT_NV12;
+    case QVideoFrameFormat::Format_NV21:
+        return AV_PIX_FMT_NV21;
+    case QVideoFrameFormat::Format_UYVY:
+        return AV_PIX_FMT_UYVY422;
+    case QVideoFrameFormat::Format_YUYV:
+        return AV_PIX_FMT_YUYV422;
+    default:
+        return AV_PIX_FMT_NONE;
+    }
+}
+
+// An untagged frame takes the matrix its size implies, as players do:
+// HD sizes BT.709, smaller ones BT.601.
+int matrixOf(const QVideoFrameFormat &format)
+{
+    switch (format.colorSpace()) {
+    case QVideoFrameFormat::ColorSpace_BT601:
+        return SWS_CS_ITU601;
+    case QVideoFrameFormat::ColorSpace_BT709:
+        return SWS_CS_ITU709;
+    case QVideoFrameFormat::ColorSpace_BT2020:
+        return SWS_CS_BT2020;
+    default:
+        return format.frameHeight() >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+    }
+}
+
+} // namespace
+
+FrameScaler::~FrameScaler()
+{
+    sws_freeContext(context);
+}
+
+bool FrameScaler::handles(const QVideoFrame &frame)
+{
+    return frame.isValid() && frame.handleType() == QVideoFrame::NoHandle &&
+           sourceFormat(frame.pixelFormat()) != AV_PIX_FMT_NONE && frame.rotationAngle() == 0 &&
+           !frame.mirrored() &&
+           frame.surfaceFormat().scanLineDirection() == QVideoFrameFormat::TopToBottom;
+}
+
+bool FrameScaler::scale(const QVideoFrame &source, const QSize &target, QImage &out)
+{
+    if (!handles(source) || target.isEmpty())
+        return false;
+    bool swapChroma = false;
+    const AVPixelFormat format = sourceFormat(source.pixelFormat(), &swapChroma);
+    const QVideoFrameFormat surface = source.surfaceFormat();
+    context = sws_getCachedContext(context, source.width(), source.height(), format, target.width(),
+                                   target.height(), AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr,
+                                   nullptr, nullptr);
+    if (!context)
+        return false;
+    const int fullRange = surface.colorRange() == QVideoFrameFormat::ColorRange_Full ? 1 : 0;
+    sws_setColorspaceDetails(context, sws_getCoefficients(matrixOf(surface)), fullRange,
+                             sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+
+    QVideoFrame frame(source);
+    if (!frame.map(QVideoFrame::ReadOnly))
+        return false;
+    const uint8_t *planes[4] = {};
+    int strides[4] = {};
+    for (int i = 0; i < frame.planeCount() && i < 4; ++i) {
+        planes[i] = frame.bits(i);
+        strides[i] = frame.bytesPerLine(i);
+    }
+    if (swapChroma) {
+        std::swap(planes[1], planes[2]);
+        std::swap(strides[1], strides[2]);
+    }
+    if (out.size() != target || out.format() != QImage::Format_RGB32)
+        out = QImage(target, QImage::Format_RGB32);
+    uint8_t *const rows[4] = {out.bits(), nullptr, nullptr, nullptr};
+    const int rowBytes[4] = {int(out.bytesPerLine()), 0, 0, 0};
+    sws_scale(context, planes, strides, 0, frame.height(), rows, rowBytes);
+    frame.unmap();
+    return true;
+}
