@@ -68,21 +68,46 @@ bool FrameScaler::handles(const QVideoFrame &frame)
            frame.surfaceFormat().scanLineDirection() == QVideoFrameFormat::TopToBottom;
 }
 
-bool FrameScaler::scale(const QVideoFrame &source, const QSize &target, QImage &out)
+bool FrameScaler::scale(const QVideoFrame &frame, const QSize &target, QImage &out)
 {
-    if (!handles(source) || target.isEmpty())
+    if (out.size() != target || out.format() != QImage::Format_RGB32)
+        out = QImage(target, QImage::Format_RGB32);
+    return scaleInto(frame, out, out.rect());
+}
+
+bool FrameScaler::scaleInto(const QVideoFrame &source, QImage &image, const QRect &area)
+{
+    const QSize target = area.size();
+    // libswscale writes 0xAARRGGBB words with opaque alpha: right for all three.
+    const QImage::Format layout = image.format();
+    if (!handles(source) || target.isEmpty() || !image.rect().contains(area) ||
+        (layout != QImage::Format_RGB32 && layout != QImage::Format_ARGB32 &&
+         layout != QImage::Format_ARGB32_Premultiplied))
         return false;
     bool swapChroma = false;
     const AVPixelFormat format = sourceFormat(source.pixelFormat(), &swapChroma);
     const QVideoFrameFormat surface = source.surfaceFormat();
-    context = sws_getCachedContext(context, source.width(), source.height(), format, target.width(),
-                                   target.height(), AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr,
-                                   nullptr, nullptr);
-    if (!context)
-        return false;
-    const int fullRange = surface.colorRange() == QVideoFrameFormat::ColorRange_Full ? 1 : 0;
-    sws_setColorspaceDetails(context, sws_getCoefficients(matrixOf(surface)), fullRange,
-                             sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    // Two-tap bilinear down to half size, as Qt's smooth painting did; the
+    // exact filter below that, where two taps would skip source pixels.
+    const bool nearSize =
+        target.width() * 2 >= source.width() && target.height() * 2 >= source.height();
+    const Setup setup{source.size(),
+                      target,
+                      format,
+                      nearSize ? SWS_FAST_BILINEAR : SWS_BILINEAR,
+                      matrixOf(surface),
+                      surface.colorRange() == QVideoFrameFormat::ColorRange_Full ? 1 : 0};
+    if (!context || !(setup == contextSetup)) {
+        sws_freeContext(context);
+        context =
+            sws_getContext(source.width(), source.height(), format, target.width(), target.height(),
+                           AV_PIX_FMT_RGB32, setup.flags, nullptr, nullptr, nullptr);
+        if (!context)
+            return false;
+        sws_setColorspaceDetails(context, sws_getCoefficients(setup.matrix), setup.fullRange,
+                                 sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+        contextSetup = setup;
+    }
 
     QVideoFrame frame(source);
     if (!frame.map(QVideoFrame::ReadOnly))
@@ -97,10 +122,9 @@ bool FrameScaler::scale(const QVideoFrame &source, const QSize &target, QImage &
         std::swap(planes[1], planes[2]);
         std::swap(strides[1], strides[2]);
     }
-    if (out.size() != target || out.format() != QImage::Format_RGB32)
-        out = QImage(target, QImage::Format_RGB32);
-    uint8_t *const rows[4] = {out.bits(), nullptr, nullptr, nullptr};
-    const int rowBytes[4] = {int(out.bytesPerLine()), 0, 0, 0};
+    uint8_t *const rows[4] = {image.scanLine(area.top()) + 4 * area.left(), nullptr, nullptr,
+                              nullptr};
+    const int rowBytes[4] = {int(image.bytesPerLine()), 0, 0, 0};
     sws_scale(context, planes, strides, 0, frame.height(), rows, rowBytes);
     frame.unmap();
     return true;

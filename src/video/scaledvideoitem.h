@@ -8,9 +8,10 @@
 #include <atomic>
 
 // The player's video item, drawing each frame itself: converted and scaled
-// to the pixels it covers in one pass, then copied unscaled. Qt's item
-// converts the whole frame first and scales it again while painting, which
-// for HD costs more than decoding it. Frames it cannot read go to Qt's path.
+// to the pixels it covers in one pass, written straight into the window's
+// backing store where it may, else copied unscaled. Qt's item converts the
+// whole frame first and scales it again while painting, which for HD costs
+// more than decoding it. Frames it cannot read go to Qt's path.
 class ScaledVideoItem : public QGraphicsVideoItem
 {
 public:
@@ -20,8 +21,10 @@ public:
 
 private:
     FrameScaler scaler;
+    // The last frame as shown, for repaints without a new frame.
     QImage picture;
     quint64 pictureFrame = 0;
+    bool pictureCurrent = false;
     // Counts frames as they reach the sink, on the decoder's thread.
     std::atomic<quint64> frameSerial{0};
 };
