@@ -5,6 +5,8 @@
 
 #include <utility>
 
+#ifdef VOSTAN_HAVE_SWSCALE
+
 extern "C" {
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
@@ -129,3 +131,24 @@ bool FrameScaler::scaleInto(const QVideoFrame &source, QImage &image, const QRec
     frame.unmap();
     return true;
 }
+
+#else
+
+FrameScaler::~FrameScaler() = default;
+
+bool FrameScaler::handles(const QVideoFrame &)
+{
+    return false;
+}
+
+bool FrameScaler::scale(const QVideoFrame &, const QSize &, QImage &)
+{
+    return false;
+}
+
+bool FrameScaler::scaleInto(const QVideoFrame &, QImage &, const QRect &)
+{
+    return false;
+}
+
+#endif
