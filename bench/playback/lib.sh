@@ -119,3 +119,97 @@ bench_stats() {
 }
 
 bench_ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+
+# --- HD streams ---------------------------------------------------------------
+# A fixed (VOD) HLS stream of testsrc2 at the channel's real sizes, BT.709
+# tagged, 25 fps, made once with ffmpeg and kept under bench/out/hd/<h>p/:
+#   720   1280x720  at 2.5 Mbit/s
+#   1080  1920x1080 at 5 Mbit/s
+# It is long enough for one measured run (BENCH_HD_SECONDS, 60). For the
+# colour check, eight flat stripes of known RGB (bench_stripes):
+#   stripes709  1280x720 tagged BT.709      stripes601  640x360 tagged BT.601
+bench_stripes=(ffffff ffff00 00ffff 00ff00 000000 ff00ff ff0000 0000ff)
+bench_hd_dir=""
+bench_hd_pid=""
+
+bench_hd_stream() { # 720|1080|stripes709|stripes601; prints the stream's folder
+  local h=$1 size rate dir
+  local secs=${BENCH_HD_SECONDS:-60} matrix=bt709 input c name
+  case "$h" in
+    720) size=1280x720 rate=2500 ;;
+    1080) size=1920x1080 rate=5000 ;;
+    stripes709) size=1280x720 rate=1000 secs=20 ;;
+    stripes601) size=640x360 rate=500 secs=20 matrix=smpte170m ;;
+    *) echo "bench: no HD stream of height $h" >&2; return 1 ;;
+  esac
+  name=$h
+  [[ $h == stripes* ]] || name=${h}p
+  dir="$bench_repo/bench/out/hd/$name"
+  input=(-f lavfi -i "testsrc2=size=$size:rate=25:duration=$secs")
+  if [ ! -s "$dir/hls/master.m3u8" ]; then
+    rm -rf "$dir/hls"
+    mkdir -p "$dir/hls/v" "$dir/logs" "$dir/tmp" "$dir/site"
+    if [[ $h == stripes* ]]; then
+      input=()
+      for c in "${bench_stripes[@]}"; do input+=(xc:"#$c"); done
+      convert -size "$((${size%x*} / 8))x${size#*x}" "${input[@]}" +append "$dir/stripes.png"
+      input=(-loop 1 -framerate 25 -t "$secs" -i "$dir/stripes.png")
+    fi
+    # The source is RGB (made so: testsrc2 could draw in YUV and a palette
+    # PNG skips the matrix): convert with the stream's matrix to limited range
+    # and tag it so, as a broadcaster's stream is.
+    ffmpeg -hide_banner -nostdin -loglevel error "${input[@]}" \
+      -f lavfi -i "sine=frequency=440:beep_factor=2:sample_rate=48000:duration=$secs" \
+      -vf "format=gbrp,scale=out_color_matrix=${matrix/smpte170m/bt601}:out_range=tv,format=yuv420p" \
+      -c:v libx264 -preset veryfast -profile:v high -threads 2 \
+      -b:v "${rate}k" -maxrate "$((rate * 11 / 10))k" -bufsize "$((rate * 2))k" \
+      -g 50 -keyint_min 50 -sc_threshold 0 \
+      -colorspace "$matrix" -color_primaries "$matrix" -color_trc "$matrix" -color_range tv \
+      -c:a aac -b:a 64k -ac 1 -ar 48000 \
+      -f hls -hls_time 2 -hls_playlist_type vod -hls_flags independent_segments \
+      -master_pl_name master.m3u8 -var_stream_map "v:0,a:0,name:$name" \
+      -hls_segment_filename "$dir/hls/%v/seg%03d.ts" "$dir/hls/%v/index.m3u8" \
+      >"$dir/logs/ffmpeg.log" 2>&1 || { cat "$dir/logs/ffmpeg.log" >&2; rm -rf "$dir/hls"; return 1; }
+    rmdir "$dir/hls/v" 2>/dev/null || true
+  fi
+  echo "$dir"
+}
+
+# Serves an HD stream as the channel origin on bench_port, with the demo
+# channel's nginx set-up and guide (no update on offer). Without a guide the
+# player would retry it and bring its bars up with each failure.
+bench_hd_serve() { # 720|1080|stripes709|stripes601
+  local dir
+  bench_hd_stop
+  dir=$(bench_hd_stream "$1")
+  if (exec 3<>"/dev/tcp/127.0.0.1/$bench_port") 2>/dev/null; then
+    echo "bench: port $bench_port is taken; set VOSTAN_BENCH_PORT to a free one" >&2
+    exit 1
+  fi
+  "$bench_repo/demo/site" guide "$dir/site" json >/dev/null
+  sed -e "s|@ROOT@|$dir|g" -e "s|@PORT@|$bench_port|g" "$bench_repo/demo/nginx.conf.in" \
+    >"$dir/nginx.conf"
+  rm -f "$dir/nginx.pid"
+  nginx -e "$dir/logs/error.log" -p "$dir" -c "$dir/nginx.conf" </dev/null >/dev/null 2>&1 &
+  bench_hd_pid=$!
+  bench_pids+=("$bench_hd_pid")
+  bench_hd_dir=$dir
+  for _ in $(seq 100); do [ -s "$dir/nginx.pid" ] && return 0; sleep 0.05; done
+  echo "bench: nginx did not start for the ${1}p stream" >&2
+  exit 1
+}
+
+bench_hd_stop() {
+  [ -n "$bench_hd_pid" ] || return 0
+  kill "$bench_hd_pid" 2>/dev/null || true
+  wait "$bench_hd_pid" 2>/dev/null || true
+  bench_hd_pid=""
+}
+
+# Stops the demo channel bench_channel started, so an HD origin can take
+# the port.
+bench_channel_stop() {
+  [ -n "$bench_channel_dir" ] || return 0
+  "$bench_repo/demo/channel" stop "$bench_channel_dir" >/dev/null || true
+  bench_channel_dir=""
+}

@@ -2,7 +2,7 @@
 // the splash is left out) and counts, per decoded video frame, the paint
 // events each part of the window gets while the stream plays.
 //
-//   vostan_paintprobe [--warm S] [--seconds S] [--bars]
+//   vostan_paintprobe [--warm S] [--seconds S] [--bars] [--fullscreen]
 //
 // --bars keeps the control bars shown (as if the mouse moved every second);
 // without it they hide after five seconds as they do for a user who leaves
@@ -79,6 +79,7 @@ int main(int argc, char *argv[])
     int warm = 6;
     int seconds = 10;
     bool bars = false;
+    bool fullScreen = false;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--warm") && i + 1 < args.size())
@@ -87,6 +88,8 @@ int main(int argc, char *argv[])
             seconds = args[++i].toInt();
         else if (args[i] == QLatin1String("--bars"))
             bars = true;
+        else if (args[i] == QLatin1String("--fullscreen"))
+            fullScreen = true;
     }
 
     LocalProxy proxy;
@@ -98,7 +101,10 @@ int main(int argc, char *argv[])
     loadApplicationStyleSheet(app);
 
     auto *window = new MainWindow(nullptr, proxy.serverPort(), &meter);
-    window->show();
+    if (fullScreen)
+        window->showFullScreen();
+    else
+        window->show();
 
     PaintCounter counter(window);
     app.installEventFilter(&counter);
@@ -130,7 +136,7 @@ int main(int argc, char *argv[])
     QTimer::singleShot(warm * 1000, &app, [&] { counter.counting = true; });
     QTimer::singleShot((warm + seconds) * 1000, &app, [&] {
         counter.counting = false;
-        std::printf("frames %d\n", frames);
+        std::printf("frames %d (%.1f per second)\n", frames, double(frames) / seconds);
         for (auto it = counter.paints.cbegin(); it != counter.paints.cend(); ++it)
             std::printf("paints %s %d %.2f\n", qPrintable(it.key()), it.value(),
                         frames ? double(it.value()) / frames : 0.0);

@@ -11,6 +11,7 @@
 #include "installerfile.h"
 #include "networkspeedmeter.h"
 #include "networkspeedtext.h"
+#include "scaledvideoitem.h"
 #include "screenshotfile.h"
 #include "settingsdialog.h"
 #include "updatemanifest.h"
@@ -104,7 +105,7 @@ MainWindow::MainWindow(QWidget *parent, quint16 proxyPort, NetworkSpeedMeter *me
     // The picture is scaled up to the window: interpolate instead of
     // repeating pixels, which shows blocks in full screen.
     videoView->setRenderHint(QPainter::SmoothPixmapTransform);
-    videoItem = new QGraphicsVideoItem();
+    videoItem = new ScaledVideoItem();
     videoScene->addItem(videoItem);
     view->setPicture(videoItem);
 
