@@ -28,7 +28,7 @@ const QString kChannelName = QStringLiteral("Vostan TV");
 
 // The channel logo as a file the desktop's shell can read, written when the
 // cached copy is missing or differs.
-QString cachedLogoUrl()
+QString writeCachedLogo()
 {
     QFile source(QStringLiteral(":/logo.png"));
     if (!source.open(QIODevice::ReadOnly))
@@ -45,6 +45,13 @@ QString cachedLogoUrl()
             return {};
     }
     return QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded());
+}
+
+// Once a process, when a client first asks, not while the window is built.
+QString cachedLogoUrl()
+{
+    static const QString url = writeCachedLogo();
+    return url;
 }
 
 // Asks for the name without queueing behind another owner; a second running
@@ -110,7 +117,6 @@ void DesktopIntegration::registerOnBus()
         !bus.registerObject(kObjectPath, this, QDBusConnection::ExportAdaptors))
         return;
     onBus = true;
-    artUrl = cachedLogoUrl();
     requestName(this, kServiceName);
 }
 
@@ -193,6 +199,7 @@ QVariantMap DesktopIntegration::metadata() const
         {QStringLiteral("xesam:title"), title},
         {QStringLiteral("xesam:artist"), QStringList{kChannelName}},
     };
+    const QString artUrl = onBus ? cachedLogoUrl() : QString();
     if (!artUrl.isEmpty())
         map.insert(QStringLiteral("mpris:artUrl"), artUrl);
     return map;

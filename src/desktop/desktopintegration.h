@@ -66,6 +66,5 @@ private:
     int volumePercent = 0;
     bool fullscreen = false;
     QString title;
-    QString artUrl;
     bool onBus = false;
 };

@@ -125,7 +125,8 @@ void LocalProxy::incomingConnection(qintptr socketDescriptor)
 void LocalProxy::connectionEnded()
 {
     --openConnections;
-    if (openConnections < kMaxRelayConnections)
+    // Paused at the cap (a limit of 0): a free place resumes accepting.
+    if (maxPendingConnections() == 0 && openConnections < kMaxRelayConnections)
         setAccepting(true);
 }
 

@@ -75,8 +75,7 @@ void ScaledVideoItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *o
             }
         }
     }
-    if (serial != pictureFrame || picture.size() != pixels.size() || picture.isNull() ||
-        !pictureCurrent) {
+    if (serial != pictureFrame || picture.size() != pixels.size() || !pictureCurrent) {
         if (!scaler.scale(frame, pixels.size(), picture)) {
             picture = QImage();
             QGraphicsVideoItem::paint(painter, option, widget);
