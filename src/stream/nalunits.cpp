@@ -32,6 +32,15 @@ void NalSplitter::feed(const uint8_t *data, size_t size)
     }
 }
 
+void NalSplitter::flush()
+{
+    if (inUnit && !unit.isEmpty())
+        sink(unit);
+    unit.clear();
+    inUnit = false;
+    zeros = 0;
+}
+
 QByteArray unescapedPayload(const QByteArray &unit, int headerBytes)
 {
     QByteArray out;

@@ -18,6 +18,8 @@ public:
     explicit NalSplitter(Sink sink) : sink(std::move(sink)) {}
 
     void feed(const uint8_t *data, size_t size);
+    // The unit under way is complete: the next one starts a new packet.
+    void flush();
 
 private:
     Sink sink;

@@ -27,7 +27,11 @@ enum H265Unit
 } // namespace
 
 StreamFactsReader::StreamFactsReader()
-    : transport([this](const uint8_t *data, size_t size) { splitter.feed(data, size); }),
+    : transport([this](const uint8_t *data, size_t size, bool start) {
+          if (start)
+              splitter.flush();
+          splitter.feed(data, size);
+      }),
       splitter([this](const QByteArray &nal) { unit(nal); })
 {}
 

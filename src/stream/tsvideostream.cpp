@@ -124,6 +124,6 @@ void TsVideoStream::pesPayload(const uint8_t *payload, size_t size, bool start)
         payload += header;
         size -= header;
     }
-    if (inPes && size > 0)
-        sink(payload, size);
+    if (inPes)
+        sink(payload, size, start);
 }

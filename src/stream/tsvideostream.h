@@ -16,7 +16,9 @@ public:
         H264,
         H265
     };
-    using Sink = std::function<void(const uint8_t *data, size_t size)>;
+    // start: the bytes begin a new packetised elementary stream packet,
+    // that is, a new picture.
+    using Sink = std::function<void(const uint8_t *data, size_t size, bool start)>;
 
     static constexpr int kPacketBytes = 188;
 
