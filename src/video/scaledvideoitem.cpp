@@ -90,3 +90,8 @@ void ScaledVideoItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *o
     painter->drawImage(pixels.topLeft(), picture);
     painter->restore();
 }
+
+void ScaledVideoItem::setVideoFacts(const VideoFacts &facts)
+{
+    Q_UNUSED(facts);
+}

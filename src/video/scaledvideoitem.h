@@ -1,6 +1,7 @@
 #pragma once
 
 #include "framescaler.h"
+#include "videofacts.h"
 
 #include <QGraphicsVideoItem>
 #include <QImage>
@@ -18,6 +19,7 @@ public:
     explicit ScaledVideoItem(QGraphicsItem *parent = nullptr);
 
     void paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *widget) override;
+    void setVideoFacts(const VideoFacts &facts);
 
 private:
     FrameScaler scaler;
