@@ -29,6 +29,7 @@
 #include <QGraphicsScene>
 #include <QGraphicsVideoItem>
 #include <QGraphicsView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMediaDevices>
 #include <QMediaPlayer>
@@ -166,6 +167,7 @@ MainWindow::MainWindow(QWidget *parent, quint16 proxyPort, NetworkSpeedMeter *me
     auto *space = new QShortcut(QKeySequence(Qt::Key_Space), central);
     space->setContext(Qt::WidgetWithChildrenShortcut);
     connect(space, &QShortcut::activated, this, &MainWindow::playPauseClicked);
+    setupKeys();
 
     setupDesktopIntegration();
     refreshStream();
@@ -325,6 +327,14 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         if (widget == centralWidget() || centralWidget()->isAncestorOf(widget))
             activity();
     }
+    // The quality box and the volume slider keep their own arrow keys.
+    if (type == QEvent::ShortcutOverride && (watched == qualityCombo || watched == volumeSlider)) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Up || key == Qt::Key_Down) {
+            event->accept();
+            return true;
+        }
+    }
     if (isPictureDoubleClick(watched, event)) {
         toggleFullscreen();
         return true;
@@ -417,6 +427,35 @@ void MainWindow::updateVolume(int volume)
     } else {
         muteBtn->setIcon(chromeIcon("vol_off"));
     }
+}
+
+// The keys every desktop player has. Not menu shortcuts: the menus keep
+// their texts.
+void MainWindow::setupKeys()
+{
+    QWidget *central = centralWidget();
+    const auto key = [this, central](Qt::Key k, auto handler) {
+        auto *shortcut = new QShortcut(QKeySequence(k), central);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, this, handler);
+    };
+    key(Qt::Key_Escape, [this] {
+        if (isFullScreen())
+            toggleFullscreen();
+    });
+    key(Qt::Key_M, [this] {
+        toggleMute();
+        activity();
+    });
+    key(Qt::Key_Up, [this] { changeVolumeByKey(5); });
+    key(Qt::Key_Down, [this] { changeVolumeByKey(-5); });
+}
+
+// Shows the bars, so the new level can be seen.
+void MainWindow::changeVolumeByKey(int step)
+{
+    volumeSlider->setValue(volumeSlider->value() + step);
+    activity();
 }
 
 void MainWindow::toggleFullscreen()
@@ -948,6 +987,8 @@ void MainWindow::setupDesktopIntegration()
     desktop->followWindow(this);
     desktop->setVolume(volumeSlider->value());
     connect(volumeSlider, &QSlider::valueChanged, desktop, &DesktopIntegration::setVolume);
+    desktop->setMuted(audioOutput->isMuted());
+    connect(audioOutput, &QAudioOutput::mutedChanged, desktop, &DesktopIntegration::setMuted);
     connect(player, &QMediaPlayer::playbackStateChanged, desktop,
             [this](QMediaPlayer::PlaybackState state) {
                 desktop->setPlayback(
@@ -967,11 +1008,30 @@ void MainWindow::setupDesktopIntegration()
                 playPauseClicked();
         };
     };
-    connect(desktop, &DesktopIntegration::playPauseRequested, this, &MainWindow::playPauseClicked);
-    connect(desktop, &DesktopIntegration::playRequested, this, pressWhenPlaying(false));
+    // After a stop the channel starts again at the live edge, as a refresh
+    // does, not where it was left.
+    const auto play = [this, pressWhenPlaying](auto otherwise) {
+        return [this, otherwise] {
+            if (player->playbackState() == QMediaPlayer::StoppedState)
+                refreshStream();
+            else
+                otherwise();
+        };
+    };
+    connect(desktop, &DesktopIntegration::playPauseRequested, this,
+            play([this] { playPauseClicked(); }));
+    connect(desktop, &DesktopIntegration::playRequested, this, play(pressWhenPlaying(false)));
     connect(desktop, &DesktopIntegration::pauseRequested, this, pressWhenPlaying(true));
-    connect(desktop, &DesktopIntegration::stopRequested, this, pressWhenPlaying(true));
-    connect(desktop, &DesktopIntegration::volumeRequested, volumeSlider, &QSlider::setValue);
+    connect(desktop, &DesktopIntegration::stopRequested, this, [this] {
+        player->stop();
+        playPauseBtn->setIcon(chromeIcon("play"));
+    });
+    connect(desktop, &DesktopIntegration::volumeRequested, this, [this](int percent) {
+        volumeSlider->setValue(percent);
+        // Also when the slider is already there.
+        if (percent > 0 && audioOutput->isMuted())
+            toggleMute();
+    });
     connect(desktop, &DesktopIntegration::fullscreenRequested, this, [this](bool on) {
         if (on != isFullScreen())
             toggleFullscreen();
@@ -982,5 +1042,5 @@ void MainWindow::setupDesktopIntegration()
         raise();
         activateWindow();
     });
-    connect(desktop, &DesktopIntegration::quitRequested, qApp, &QApplication::quit);
+    connect(desktop, &DesktopIntegration::quitRequested, this, [this] { quitApplication(); });
 }
