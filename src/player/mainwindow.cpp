@@ -637,6 +637,11 @@ void MainWindow::applyPlaybackUrlFromSelection()
     } else {
         source = master.resolved(QUrl(data));
     }
+    // The same address again would only take the player back to where the
+    // playlist's window begins, well behind the live picture; without one in
+    // between it opens the channel afresh, at the live edge.
+    if (player->source() == source)
+        player->setSource(QUrl());
     player->setSource(source);
     player->play();
     playPauseBtn->setIcon(chromeIcon("pause"));
