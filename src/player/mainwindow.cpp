@@ -433,11 +433,9 @@ void MainWindow::updateVolume(int volume)
 // their texts.
 void MainWindow::setupKeys()
 {
-    QWidget *central = centralWidget();
-    const auto key = [this, central](Qt::Key k, auto handler) {
-        auto *shortcut = new QShortcut(QKeySequence(k), central);
-        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
-        connect(shortcut, &QShortcut::activated, this, handler);
+    // Anywhere in the window, also before anything in it has the focus.
+    const auto key = [this](Qt::Key k, auto handler) {
+        connect(new QShortcut(QKeySequence(k), this), &QShortcut::activated, this, handler);
     };
     key(Qt::Key_Escape, [this] {
         if (isFullScreen())
