@@ -1,6 +1,8 @@
+#include "clientstream.h"
 #include "fakeorigin.h"
 #include "localproxy.h"
 #include "networkspeedmeter.h"
+#include "proxyconnection.h"
 #include "relaylimits.h"
 #include "relaythread.h"
 #include "requestline.h"
@@ -146,8 +148,8 @@ struct HeldBytesProbe
     {
         QObject::connect(&timer, &QTimer::timeout, [this, &proxy] {
             qint64 held = 0;
-            for (auto *socket : proxy.findChildren<QTcpSocket *>())
-                held += socket->bytesToWrite();
+            for (auto *client : proxy.findChildren<ClientStream *>())
+                held += client->bytesToWrite();
             for (auto *reply : proxy.findChildren<QNetworkReply *>())
                 held += reply->bytesAvailable();
             most = qMax(most, held);
@@ -220,9 +222,9 @@ void TestLocalProxy::startProxy(LocalProxy &proxy, const QString &targetHost)
 void TestLocalProxy::sendApart(LocalProxy &proxy, Client &client, const QList<QByteArray> &chunks)
 {
     QTRY_COMPARE(proxy.findChildren<ProxyConnection *>().size(), 1);
-    auto *relaySide = proxy.findChild<ProxyConnection *>()->findChild<QTcpSocket *>();
+    auto *relaySide = proxy.findChild<ProxyConnection *>()->findChild<ClientStream *>();
     for (const QByteArray &chunk : chunks) {
-        QSignalSpy read(relaySide, &QTcpSocket::readyRead);
+        QSignalSpy read(relaySide, &ClientStream::received);
         client.socket.write(chunk);
         QVERIFY(read.wait());
     }
