@@ -39,9 +39,9 @@ public:
 
 signals:
     void received(const QByteArray &block);
-    void inputEnded();  // the client's FIN
-    void progressed();  // some of what was written went to the kernel
-    void gone();        // the connection broke (reset, broken pipe)
+    void inputEnded(); // the client's FIN
+    void progressed(); // some of what was written went to the kernel
+    void gone();       // the connection broke (reset, broken pipe)
 
 private:
     void onReadable();

@@ -79,8 +79,8 @@ void setStalledClientTimeoutMs(int ms)
     stalledTimeoutMs = ms;
 }
 
-ProxyConnection::ProxyConnection(qintptr socketDescriptor, const QString &host,
-                                 UpstreamPool *pool, NetworkSpeedMeter *meter, QObject *parent)
+ProxyConnection::ProxyConnection(qintptr socketDescriptor, const QString &host, UpstreamPool *pool,
+                                 NetworkSpeedMeter *meter, QObject *parent)
     : QObject(parent), client(new ClientStream(socketDescriptor, this)), upstream(pool),
       targetHost(host), speedMeter(meter)
 {
