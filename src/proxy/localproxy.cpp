@@ -7,6 +7,8 @@
 
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 // Retry pause after the system refused an accept (out of descriptors, say).
@@ -15,7 +17,8 @@ constexpr int kAcceptRetryMs = 200;
 } // namespace
 
 LocalProxy::LocalProxy(QObject *parent)
-    : QTcpServer(parent), upstream(new UpstreamPool(this)), cap(relayConnectionCap())
+    : QTcpServer(parent), upstream(new UpstreamPool(this)), cap(relayConnectionCap()),
+      hurryMs(std::max(kMinBusyRequestLineMs, kBusyRequestLineMs * cap / kMaxRelayConnections))
 {
     // The default of 50 drops a burst of connects, which then wait for SYN
     // retries (1 s, 3 s, ...) before the relay even sees them.
@@ -97,6 +100,6 @@ void LocalProxy::hurryWaiting(const ProxyConnection *except)
     const auto connections = findChildren<ProxyConnection *>(Qt::FindDirectChildrenOnly);
     for (ProxyConnection *waiting : connections) {
         if (waiting != except)
-            waiting->hurryRequestLine(kBusyRequestLineMs);
+            waiting->hurryRequestLine(hurryMs);
     }
 }

@@ -37,6 +37,7 @@ private:
     UpstreamPool *upstream = nullptr;
     NetworkSpeedMeter *speedMeter = nullptr;
     int cap = 0;
+    int hurryMs = 0;
     int openConnections = 0;
     int defaultMaxPending = 0;
 };

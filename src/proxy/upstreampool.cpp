@@ -66,13 +66,20 @@ QNetworkAccessManager *UpstreamPool::addManager()
 
 void UpstreamPool::dropIdleManagers()
 {
-    // The first stays, with its kept-alive connections; the others go once
-    // they hold no reply at all.
-    for (qsizetype i = managers.size() - 1; i > 0; --i) {
+    // The first stays, with its kept-alive connections, and so does one idle
+    // other, so that clients held up on the first do not make a new manager
+    // (and its thread) for every request; the others go once they hold no
+    // reply at all.
+    bool spareKept = false;
+    for (qsizetype i = 1; i < managers.size(); ++i) {
         QNetworkAccessManager *manager = managers.at(i);
-        if (manager->findChildren<QNetworkReply *>(Qt::FindDirectChildrenOnly).isEmpty()) {
-            managers.removeAt(i);
-            manager->deleteLater();
+        if (!manager->findChildren<QNetworkReply *>(Qt::FindDirectChildrenOnly).isEmpty())
+            continue;
+        if (!spareKept) {
+            spareKept = true;
+            continue;
         }
+        managers.removeAt(i--);
+        manager->deleteLater();
     }
 }
