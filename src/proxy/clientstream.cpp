@@ -55,7 +55,7 @@ void ClientStream::close()
         return;
     // Input left unread would make the close a reset.
     char sink[4096];
-    while (receiveSome(descriptor, sink, sizeof sink) > 0) {
+    for (int i = 0; i < 64 && receiveSome(descriptor, sink, sizeof sink) > 0; ++i) {
     }
     readNotifier->setEnabled(false);
     writeNotifier->setEnabled(false);

@@ -58,13 +58,26 @@ Redirect judgeRedirect(const QNetworkReply &reply, int hopsSoFar, QUrl *to)
     return Redirect::Follow;
 }
 
+// The errors Qt reports for an HTTP error status (4xx, 5xx) of its own.
+bool restatesStatus(QNetworkReply::NetworkError error)
+{
+    return (error >= QNetworkReply::ContentAccessDenied &&
+            error <= QNetworkReply::UnknownContentError) ||
+           (error >= QNetworkReply::InternalServerError &&
+            error <= QNetworkReply::UnknownServerError) ||
+           error == QNetworkReply::ProtocolInvalidOperationError ||
+           error == QNetworkReply::ProxyAuthenticationRequiredError;
+}
+
 // After the head, only an error that merely restates the origin's HTTP status
 // leaves the body whole; a broken transfer, a failed decoding or an abort cut it.
 bool cutsBody(const QNetworkReply &reply)
 {
-    if (reply.error() == QNetworkReply::NoError)
+    const QNetworkReply::NetworkError error = reply.error();
+    if (error == QNetworkReply::NoError)
         return false;
-    return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() < 400;
+    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return status < 400 || !restatesStatus(error);
 }
 
 } // namespace
