@@ -40,7 +40,6 @@ UpstreamPool::UpstreamPool(QObject *parent) : QObject(parent)
 
 QNetworkReply *UpstreamPool::get(const QNetworkRequest &request)
 {
-    dropIdleManagers();
     QNetworkAccessManager *chosen = nullptr;
     for (QNetworkAccessManager *manager : std::as_const(managers)) {
         if (runningReplies(manager) < kConnectionsPerManager) {
@@ -50,7 +49,16 @@ QNetworkReply *UpstreamPool::get(const QNetworkRequest &request)
     }
     if (!chosen)
         chosen = addManager();
-    return chosen->get(request);
+    QNetworkReply *reply = chosen->get(request);
+    if (chosen != managers.first()) {
+        // An extra manager's connections, opened for requests given up before
+        // they were sent, would sit idle at the origin for Qt's two minutes.
+        connect(reply, &QNetworkReply::finished, chosen, [chosen] {
+            if (runningReplies(chosen) == 0)
+                chosen->clearConnectionCache();
+        });
+    }
+    return reply;
 }
 
 QNetworkAccessManager *UpstreamPool::addManager()
@@ -62,24 +70,4 @@ QNetworkAccessManager *UpstreamPool::addManager()
     manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     managers.append(manager);
     return manager;
-}
-
-void UpstreamPool::dropIdleManagers()
-{
-    // The first stays, with its kept-alive connections, and so does one idle
-    // other, so that clients held up on the first do not make a new manager
-    // (and its thread) for every request; the others go once they hold no
-    // reply at all.
-    bool spareKept = false;
-    for (qsizetype i = 1; i < managers.size(); ++i) {
-        QNetworkAccessManager *manager = managers.at(i);
-        if (!manager->findChildren<QNetworkReply *>(Qt::FindDirectChildrenOnly).isEmpty())
-            continue;
-        if (!spareKept) {
-            spareKept = true;
-            continue;
-        }
-        managers.removeAt(i--);
-        manager->deleteLater();
-    }
 }

@@ -11,7 +11,9 @@ class QNetworkRequest;
 // connections to a host, and a reply held back for a client that stops
 // reading keeps its connection busy: six such clients would make every other
 // request wait. So a request goes to a manager with a connection to spare,
-// and a new manager is made when none has one; extra managers go once idle.
+// and a new manager is made when none has one. Managers stay once made, at
+// most one for every six connections the relay may hold; the extra ones keep
+// no idle connection.
 class UpstreamPool : public QObject
 {
     Q_OBJECT
@@ -24,7 +26,6 @@ public:
 
 private:
     QNetworkAccessManager *addManager();
-    void dropIdleManagers();
 
     QList<QNetworkAccessManager *> managers;
 };
