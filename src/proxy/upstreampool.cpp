@@ -52,9 +52,10 @@ QNetworkReply *UpstreamPool::get(const QNetworkRequest &request)
     QNetworkReply *reply = chosen->get(request);
     if (chosen != managers.first()) {
         // An extra manager's connections, opened for requests given up before
-        // they were sent, would sit idle at the origin for Qt's two minutes.
-        connect(reply, &QNetworkReply::finished, chosen, [chosen] {
-            if (runningReplies(chosen) == 0)
+        // they were sent, would sit idle at the origin for Qt's two minutes;
+        // after answers that ended normally they are worth keeping.
+        connect(reply, &QNetworkReply::finished, chosen, [chosen, reply] {
+            if (reply->error() != QNetworkReply::NoError && runningReplies(chosen) == 0)
                 chosen->clearConnectionCache();
         });
     }

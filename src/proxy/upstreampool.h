@@ -13,7 +13,7 @@ class QNetworkRequest;
 // request wait. So a request goes to a manager with a connection to spare,
 // and a new manager is made when none has one. Managers stay once made, at
 // most one for every six connections the relay may hold; the extra ones keep
-// no idle connection.
+// no idle connection after a request was given up.
 class UpstreamPool : public QObject
 {
     Q_OBJECT
@@ -22,7 +22,6 @@ public:
     explicit UpstreamPool(QObject *parent = nullptr);
 
     QNetworkReply *get(const QNetworkRequest &request);
-    qsizetype managerCount() const { return managers.size(); }
 
 private:
     QNetworkAccessManager *addManager();
