@@ -6,8 +6,10 @@
 // input is answered with one line of counts for the relay itself; the end of
 // standard input ends the program.
 
+#include "descriptorlimit.h"
 #include "localproxy.h"
 #include "networkspeedmeter.h"
+#include "proxyconnection.h"
 #include "relaylimits.h"
 #include "relaythread.h"
 #include "requestline.h"
@@ -18,7 +20,6 @@
 #include <QFile>
 #include <QNetworkReply>
 #include <QSocketNotifier>
-#include <QTcpSocket>
 
 #include <cstdio>
 #include <unistd.h>
@@ -62,6 +63,7 @@ qsizetype openDescriptors()
 
 int main(int argc, char *argv[])
 {
+    raiseDescriptorLimit();
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     const QCommandLineOption portOption("port", "Port on 127.0.0.1 (0: any free one).", "N", "0");

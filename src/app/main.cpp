@@ -1,4 +1,5 @@
 #include "channelorigin.h"
+#include "descriptorlimit.h"
 #include "epgtypes.h"
 #include "localproxy.h"
 #include "mainwindow.h"
@@ -13,6 +14,8 @@
 
 int main(int argc, char *argv[])
 {
+    // Before any thread starts: the relay's cap follows the limit.
+    raiseDescriptorLimit();
     // The menus carry style icons; keep them visible where a platform hides them.
     QApplication::setAttribute(Qt::AA_DontShowIconsInMenus, false);
     QApplication app(argc, argv);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 
 #include <atomic>
@@ -24,4 +25,5 @@ private:
 
     std::atomic<qint64> pendingDownloadBytes{0};
     std::atomic<qint64> pendingUploadBytes{0};
+    QElapsedTimer sinceTick;
 };

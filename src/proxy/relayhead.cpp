@@ -120,7 +120,12 @@ QByteArray relayedHead(const QNetworkReply &reply)
     if (reason.isEmpty())
         reason = standardReason(status);
 
-    const bool decoded = isDecodedByQt(reply.rawHeader("Content-Encoding"));
+    // Qt decodes only what it asked for: a request with its own
+    // Accept-Encoding gets the body as the origin sent it.
+    const bool decoded = !reply.request().hasRawHeader("Accept-Encoding") &&
+                         isDecodedByQt(reply.rawHeader("Content-Encoding"));
+    // A chunked body's length is the chunks', whatever else the origin says.
+    const bool chunked = reply.hasRawHeader("Transfer-Encoding");
     // A reply over with nothing left to read has no body to relay: a length
     // written now would promise bytes never sent.
     const bool bodyless = reply.isFinished() && reply.bytesAvailable() == 0;
@@ -133,7 +138,7 @@ QByteArray relayedHead(const QNetworkReply &reply)
         if (key == "content-length") {
             // Neither a length of the encoded body nor a merged one describes
             // what the client gets; the close then ends the body.
-            if (decoded || !isSingleLength(value))
+            if (decoded || chunked || !isSingleLength(value))
                 continue;
             if (bodyless && value.trimmed() != "0")
                 continue;

@@ -42,9 +42,17 @@ struct Stats
 class RelayProcess
 {
 public:
-    bool start(const QString &origin, const QStringList &extra = {})
+    // With a descriptor limit above 0, under prlimit with that soft and hard limit.
+    bool start(const QString &origin, const QStringList &extra = {}, int descriptorLimit = 0)
     {
-        process.start(QStringLiteral(VOSTAN_RELAYHOST_PATH), QStringList(extra) << origin);
+        QStringList arguments = QStringList(extra) << origin;
+        if (descriptorLimit > 0) {
+            arguments.prepend(QStringLiteral(VOSTAN_RELAYHOST_PATH));
+            arguments.prepend(QStringLiteral("--nofile=%1:%1").arg(descriptorLimit));
+            process.start(QStringLiteral("prlimit"), arguments);
+        } else {
+            process.start(QStringLiteral(VOSTAN_RELAYHOST_PATH), arguments);
+        }
         if (!process.waitForStarted(10000))
             return false;
         const QByteArray line = nextLine();
@@ -214,6 +222,9 @@ private slots:
     void originFaults_data();
     void originFaults();
     void clientsLeavingMidTransfer();
+    void stalledClientsDelayNoOne();
+    void lowDescriptorLimit_data();
+    void lowDescriptorLimit();
 };
 
 void TestRelayStress::initTestCase()
@@ -456,6 +467,94 @@ void TestRelayStress::clientsLeavingMidTransfer()
         QVERIFY(origin.requests().size() - requestsBefore <= count + count / 5);
         QVERIFY2(after.heapKiB - before.heapKiB < 1024, QByteArray::number(after.heapKiB));
     }
+}
+
+void TestRelayStress::stalledClientsDelayNoOne()
+{
+    // Thirty clients that read nothing of a large answer, at the real 60 s
+    // stall limit; meanwhile the player's small requests keep coming.
+    const int stalledCount = 30;
+    const QByteArray small = patternBody(4096);
+    FakeOrigin origin;
+    QVERIFY(origin.listen());
+    origin.setResponse(answer(splitInto(patternBody(32 << 20), 1 << 20)));
+    origin.setResponseFor("/small", answer({small}));
+    RelayProcess relay;
+    QVERIFY(relay.start(origin.url()));
+
+    std::vector<std::unique_ptr<QTcpSocket>> stalled;
+    for (int i = 0; i < stalledCount; ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->setReadBufferSize(1); // Qt stops reading once it holds a byte
+        socket->connectToHost(QHostAddress::LocalHost, relay.port);
+        socket->write("GET /big.ts HTTP/1.1\r\n\r\n");
+        stalled.push_back(std::move(socket));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(origin.requests().size(), stalledCount, 10000);
+
+    qint64 slowest = 0;
+    for (int i = 0; i < 20; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        Clients one(relay.port, small, "GET /small HTTP/1.1\r\n\r\n");
+        one.open(1);
+        QVERIFY(one.waitClosed(1, 10000));
+        QVERIFY(!one.clients.front()->error && one.clients.front()->bodyBytes == small.size());
+        slowest = qMax(slowest, clock.elapsed());
+    }
+    qInfo("with %d stalled clients, the slowest of 20 small requests took %lld ms", stalledCount,
+          slowest);
+    QVERIFY2(slowest < 1000, QByteArray::number(slowest).constData());
+    QVERIFY(relay.running());
+}
+
+void TestRelayStress::lowDescriptorLimit_data()
+{
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<int>("withinMs"); // for the real request behind the flood
+
+    QTest::newRow("128 descriptors") << 128 << 10000;
+    QTest::newRow("1024 descriptors") << 1024 << 5000;
+}
+
+void TestRelayStress::lowDescriptorLimit()
+{
+    QFETCH(int, limit);
+    QFETCH(int, withinMs);
+
+    // 400 idle connections, then a real request, against a relay whose
+    // process may open only limit descriptors: it neither dies (GLib aborts
+    // when a thread finds none for its wake-up) nor makes the request wait
+    // for the idle ones' 30 s.
+    const int idleCount = 400;
+    const QByteArray body = patternBody(64 * 1024);
+    FakeOrigin origin;
+    QVERIFY(origin.listen());
+    origin.setResponse(answer({body}));
+    RelayProcess relay;
+    QVERIFY(relay.start(origin.url(), {}, limit));
+
+    Clients idle(relay.port, {}, {});
+    idle.open(idleCount);
+    QTRY_VERIFY(relay.stats().connections > 0);
+
+    QElapsedTimer clock;
+    clock.start();
+    Clients real(relay.port, body, "GET /hls/seg.ts HTTP/1.1\r\n\r\n");
+    real.open(8);
+    QVERIFY(real.waitClosed(8, 30000));
+    const qint64 elapsed = clock.elapsed();
+    const Stats during = relay.stats();
+    qInfo("limit %d: 8 requests behind %d idle connections answered in %lld ms; %lld "
+          "descriptors open",
+          limit, idleCount, elapsed, during.fds);
+    for (const auto &c : real.clients)
+        QVERIFY(!c->error && !c->mismatch && c->bodyBytes == body.size());
+    QVERIFY2(elapsed < withinMs, QByteArray::number(elapsed).constData());
+    QVERIFY(relay.running());
+    QTRY_COMPARE_WITH_TIMEOUT(idle.finished(), idleCount, 60000);
+    QTRY_COMPARE(relay.stats().connections, 0);
+    QVERIFY(relay.running());
 }
 
 QTEST_GUILESS_MAIN(TestRelayStress)
