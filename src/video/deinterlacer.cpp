@@ -120,8 +120,6 @@ std::vector<FieldPicture> Deinterlacer::deinterlace(const QVideoFrame &source, b
     av_image_copy(in->data, in->linesize, planes, strides, AVPixelFormat(format), in->width,
                   in->height);
     frame.unmap();
-    in->interlaced_frame = 1;
-    in->top_field_first = topFieldFirst ? 1 : 0;
     // Steady stamps: the filter only needs them rising.
     in->pts = nextPts;
     nextPts += 40000;

@@ -150,7 +150,6 @@ void ScaledVideoItem::show(const QVideoFrame &frame, const FieldPicture &field)
     const QSizeF shape =
         displayShape(frame.size(), known ? *known : VideoFacts(), frame.rotationAngle());
     if (shape != shownShape) {
-        update();
         prepareGeometryChange();
         shownShape = shape;
     }
