@@ -51,6 +51,11 @@ ScaledVideoItem::ScaledVideoItem(QGraphicsItem *parent) : QGraphicsVideoItem(par
     fieldTimer->setSingleShot(true);
     fieldTimer->setTimerType(Qt::PreciseTimer);
     connect(fieldTimer, &QTimer::timeout, this, [this] { showPendingField(); });
+    // Frames come to this item alone: Qt's item would repaint for each one
+    // too, apart from this one's own repaint now and then (a whole second
+    // conversion), and it would take the frame's size for its shape. So its
+    // nativeSize() stays empty.
+    disconnect(videoSink(), nullptr, this, nullptr);
     // Queued from the decoder's thread; a frame is taken on the GUI thread,
     // so the picture painted and the rectangle the view leaves for it agree.
     connect(videoSink(), &QVideoSink::videoFrameChanged, this,
@@ -163,12 +168,16 @@ void ScaledVideoItem::show(const QVideoFrame &frame, const FieldPicture &field)
 void ScaledVideoItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *option,
                             QWidget *widget)
 {
+    Q_UNUSED(option);
+    Q_UNUSED(widget);
+    if (!shownFrame.isValid())
+        return;
     if (aspectRatioMode() != Qt::KeepAspectRatio) {
-        QGraphicsVideoItem::paint(painter, option, widget);
+        paintUnscaled(painter, QRectF(offset(), size()), aspectRatioMode());
         return;
     }
     const QRectF shown = pictureRect();
-    if (!shownFrame.isValid() || shown.isEmpty())
+    if (shown.isEmpty())
         return;
     const QTransform device = painter->deviceTransform();
     if (device.type() > QTransform::TxScale || (!shownField && !FrameScaler::handles(shownFrame))) {
@@ -212,7 +221,8 @@ void ScaledVideoItem::paint(QPainter *painter, const QStyleOptionGraphicsItem *o
 // Through the painter's transform: frames libswscale cannot read (Qt
 // converts those), or a turned or sheared view. Qt would fit the frame by its
 // pixel count, so it is told the rectangle instead.
-void ScaledVideoItem::paintUnscaled(QPainter *painter, const QRectF &shown)
+void ScaledVideoItem::paintUnscaled(QPainter *painter, const QRectF &shown,
+                                    Qt::AspectRatioMode mode)
 {
     if (shownField) {
         const QSize size = shown.size().toSize();
@@ -225,7 +235,7 @@ void ScaledVideoItem::paintUnscaled(QPainter *painter, const QRectF &shown)
     // A frame on the GPU maps only through Qt's own conversion: painted either way.
     QVideoFrame frame = shownFrame;
     const bool mapped = frame.map(QVideoFrame::ReadOnly);
-    frame.paint(painter, shown, {Qt::transparent, Qt::IgnoreAspectRatio, {}});
+    frame.paint(painter, shown, {Qt::transparent, mode, {}});
     if (mapped)
         frame.unmap();
 }

@@ -40,7 +40,8 @@ private:
     void show(const QVideoFrame &frame, const FieldPicture &field);
     void showPendingField();
     void forgetFields();
-    void paintUnscaled(QPainter *painter, const QRectF &shown);
+    void paintUnscaled(QPainter *painter, const QRectF &shown,
+                       Qt::AspectRatioMode mode = Qt::IgnoreAspectRatio);
 
     VideoFactsBook facts;
     Deinterlacer deinterlacer;
