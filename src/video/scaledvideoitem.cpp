@@ -51,10 +51,10 @@ ScaledVideoItem::ScaledVideoItem(QGraphicsItem *parent) : QGraphicsVideoItem(par
     fieldTimer->setSingleShot(true);
     fieldTimer->setTimerType(Qt::PreciseTimer);
     connect(fieldTimer, &QTimer::timeout, this, [this] { showPendingField(); });
-    // Frames come to this item alone: Qt's item would repaint for each one
-    // too, apart from this one's own repaint now and then (a whole second
-    // conversion), and it would take the frame's size for its shape. So its
-    // nativeSize() stays empty.
+    // Qt's item handles each frame too: its repaint, queued apart from this
+    // one's, now and then lands between them and costs a second conversion,
+    // and it takes the frame's size for the picture's shape. So frames come
+    // to this item alone, and nativeSize() stays empty.
     disconnect(videoSink(), nullptr, this, nullptr);
     // Queued from the decoder's thread; a frame is taken on the GUI thread,
     // so the picture painted and the rectangle the view leaves for it agree.
