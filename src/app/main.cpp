@@ -1,10 +1,12 @@
 #include "channelorigin.h"
 #include "epgtypes.h"
+#include "localproxy.h"
 #include "mainwindow.h"
 #include "networkspeedmeter.h"
 #include "relaythread.h"
 #include "splashscreen.h"
 #include "startup.h"
+#include "videofactstap.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -22,8 +24,11 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/logo.png")));
 
     NetworkSpeedMeter meter;
-    // Stopped, its connections closed, before the meter and the application go.
+    VideoFactsTap factsTap;
+    // Stopped, its connections closed, before the meter, the tap and the
+    // application go.
     RelayThread relay(channelOrigin(), &meter);
+    relay.run([&factsTap](LocalProxy &proxy) { proxy.setFactsTap(&factsTap); });
 
     // Before the style sheet on purpose: the error box keeps Qt's plain look.
     if (const std::optional<int> exitCode = startRelay(relay, showNoFreePortError))
@@ -37,6 +42,7 @@ int main(int argc, char *argv[])
     // Never deleted: it lives until the process ends. Its constructor already
     // starts network work, so that overlaps the splash.
     auto *window = new MainWindow(nullptr, relay.serverPort(), &meter);
+    window->setVideoFactsTap(&factsTap);
     handOverOnFinish(splash, window);
 
     return app.exec();

@@ -15,6 +15,7 @@
 #include "screenshotfile.h"
 #include "settingsdialog.h"
 #include "updatemanifest.h"
+#include "videofactstap.h"
 #include "videoview.h"
 
 #include <QAction>
@@ -983,4 +984,13 @@ void MainWindow::setupDesktopIntegration()
         activateWindow();
     });
     connect(desktop, &DesktopIntegration::quitRequested, qApp, &QApplication::quit);
+}
+
+void MainWindow::setVideoFactsTap(VideoFactsTap *tap)
+{
+    auto *item = static_cast<ScaledVideoItem *>(videoItem);
+    connect(tap, &VideoFactsTap::factsChanged, item, &ScaledVideoItem::setVideoFacts);
+    // The relay may have read a segment before this window was there.
+    if (const std::optional<VideoFacts> facts = tap->lastFacts())
+        item->setVideoFacts(*facts);
 }

@@ -24,6 +24,7 @@ class DesktopIntegration;
 class EpgService;
 class IdleBrandPanel;
 class NetworkSpeedMeter;
+class VideoFactsTap;
 
 class MainWindow : public QMainWindow
 {
@@ -39,6 +40,8 @@ public:
     void setUpdateManifestUrl(const QString &url) { updateManifestUrl = url; }
     void setInstallerStarter(InstallerStarter starter) { startInstaller = std::move(starter); }
     void setQuitHandler(std::function<void()> handler) { quitApplication = std::move(handler); }
+    // What the relay reads from the stream reaches the picture from here on.
+    void setVideoFactsTap(VideoFactsTap *tap);
 
 private slots:
     void playPauseClicked();

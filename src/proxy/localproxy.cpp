@@ -5,6 +5,7 @@
 #include "relaylimits.h"
 #include "requestline.h"
 #include "socketcontrol.h"
+#include "videofactstap.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkCookie>
@@ -107,11 +108,17 @@ void LocalProxy::setSpeedMeter(NetworkSpeedMeter *meter)
     speedMeter = meter;
 }
 
+void LocalProxy::setFactsTap(VideoFactsTap *tap)
+{
+    factsTap = tap;
+}
+
 void LocalProxy::incomingConnection(qintptr socketDescriptor)
 {
     // Owned by this server; it deletes itself when its client goes away.
     auto *connection =
         new ProxyConnection(socketDescriptor, targetHost, networkManager, speedMeter, this);
+    connection->setFactsTap(factsTap);
     ++openConnections;
     connect(connection, &QObject::destroyed, this, &LocalProxy::connectionEnded);
     if (openConnections < kMaxRelayConnections)
@@ -392,6 +399,8 @@ void ProxyConnection::relayBody(bool all)
             speedMeter->recordDownloadBytes(block.size());
         if (clientSocket->state() != QAbstractSocket::ConnectedState)
             continue;
+        if (factsTap)
+            factsTap->feed(factsReader, block.constData(), block.size());
         writeToClient(block);
     }
 }

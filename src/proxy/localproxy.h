@@ -1,5 +1,7 @@
 #pragma once
 
+#include "streamfactsreader.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -12,6 +14,7 @@ class QTcpSocket;
 class QTimer;
 class QUrl;
 class NetworkSpeedMeter;
+class VideoFactsTap;
 
 // Loopback HTTP relay: every accepted connection forwards one GET to the
 // channel origin and streams the answer back, counting the bytes. It serves
@@ -27,6 +30,8 @@ public:
 
     void setTargetHost(const QString &host);
     void setSpeedMeter(NetworkSpeedMeter *meter);
+    // Shown every body from now on; set before the first connection.
+    void setFactsTap(VideoFactsTap *tap);
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
@@ -39,6 +44,7 @@ private:
     QString targetHost;
     QNetworkAccessManager *networkManager = nullptr;
     NetworkSpeedMeter *speedMeter = nullptr;
+    VideoFactsTap *factsTap = nullptr;
     int openConnections = 0;
     int defaultMaxPending = 0;
 };
@@ -54,6 +60,7 @@ public:
 
     // Shortens the wait for the request line to at most ms.
     void hurryRequestLine(int ms);
+    void setFactsTap(VideoFactsTap *tap) { factsTap = tap; }
 
 private slots:
     void onClientReadyRead();
@@ -79,6 +86,8 @@ private:
     qint64 queuedBytes = 0;
     qint64 takenBytes = 0;
     QElapsedTimer sinceProgress;
+    VideoFactsTap *factsTap = nullptr;
+    StreamFactsReader factsReader;
 
     void fetch(const QUrl &url);
     bool followRedirect();

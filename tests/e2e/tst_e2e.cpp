@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "networkspeedmeter.h"
 #include "relaythread.h"
+#include "videofactstap.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -29,6 +30,20 @@ int distinctColours(const QImage &image)
     return int(colours.size());
 }
 
+// Width over height of the demo picture's magenta circle.
+double circleRatio(const QImage &image)
+{
+    QRect box;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb c = image.pixel(x, y);
+            if (qRed(c) > 150 && qBlue(c) > 150 && qGreen(c) < 100)
+                box |= QRect(x, y, 1, 1);
+        }
+    }
+    return box.isEmpty() ? 0.0 : double(box.width()) / box.height();
+}
+
 } // namespace
 
 class TestEndToEnd : public QObject
@@ -50,6 +65,8 @@ private:
     QTemporaryDir workDir;
     QString origin;
     NetworkSpeedMeter meter;
+    VideoFactsTap factsTap;
+    QList<VideoFacts> reportedFacts;
     // On its own thread as in the player: a back end may open the stream
     // synchronously on this one.
     std::unique_ptr<RelayThread> relay;
@@ -59,6 +76,10 @@ bool TestEndToEnd::runChannel(const QString &command, int timeoutMs)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedChannels);
+    // Interlaced 16:9 PAL on top, as regional channels send it.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VOSTAN_DEMO_FORMAT"), QStringLiteral("pal16x9i"));
+    p.setProcessEnvironment(env);
     p.start(QStringLiteral(VOSTAN_DEMO_CHANNEL), {command, workDir.path()});
     return p.waitForFinished(timeoutMs) && p.exitStatus() == QProcess::NormalExit &&
            p.exitCode() == 0;
@@ -74,7 +95,12 @@ void TestEndToEnd::initTestCase()
                  .arg(QString::fromLatin1(portFile.readAll().trimmed()));
 
     relay = std::make_unique<RelayThread>(origin, &meter);
-    relay->run([](LocalProxy &proxy) { QVERIFY(proxy.listen(QHostAddress::LocalHost, 0)); });
+    relay->run([this](LocalProxy &proxy) {
+        proxy.setFactsTap(&factsTap);
+        QVERIFY(proxy.listen(QHostAddress::LocalHost, 0));
+    });
+    connect(&factsTap, &VideoFactsTap::factsChanged, this,
+            [this](const VideoFacts &facts) { reportedFacts.append(facts); });
 }
 
 void TestEndToEnd::cleanupTestCase()
@@ -107,6 +133,7 @@ void TestEndToEnd::playsThroughRelay()
 {
     QSignalSpy rates(&meter, &NetworkSpeedMeter::ratesUpdated);
     MainWindow window(nullptr, relay->serverPort(), &meter);
+    window.setVideoFactsTap(&factsTap);
     window.show();
     auto *player = window.findChild<QMediaPlayer *>();
     auto *view = window.findChild<QGraphicsView *>();
@@ -132,6 +159,23 @@ void TestEndToEnd::playsThroughRelay()
         std::any_of(rates.cbegin(), rates.cend(),
                     [](const QList<QVariant> &r) { return r.at(0).toDouble() > 0.0; }),
         10000);
+
+    // The PAL variant: the relay reads its shape and scanning from the
+    // segments, and the circle shows round.
+    combo->setCurrentIndex(1);
+    emit combo->activated(1);
+    QTRY_VERIFY_WITH_TIMEOUT(std::any_of(reportedFacts.cbegin(), reportedFacts.cend(),
+                                         [](const VideoFacts &f) {
+                                             return f.size == QSize(720, 576) && f.sarNum == 64 &&
+                                                    f.sarDen == 45 &&
+                                                    f.scan == VideoFacts::Scan::TopFieldFirst;
+                                         }),
+                             20000);
+    QTRY_COMPARE_WITH_TIMEOUT(item->videoSink()->videoSize(), QSize(720, 576), 20000);
+    frames.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(frames.size() >= 5, 20000);
+    const double ratio = circleRatio(view->grab().toImage());
+    QVERIFY2(qAbs(ratio - 1.0) <= 0.02, qPrintable(QStringLiteral("circle %1").arg(ratio)));
 
     // Choosing the second variant makes the relay fetch its playlist.
     const qint64 logOffset = QFile(workDir.filePath(QStringLiteral("logs/access.log"))).size();
