@@ -1,8 +1,8 @@
 #include "desktopintegration.h"
 
+#include "glibsessionbus.h"
 #include "idleinhibitor.h"
-#include "mprisplayeradaptor.h"
-#include "mprisrootadaptor.h"
+#include "mprisobject.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -83,8 +83,6 @@ void requestName(QObject *context, const QString &name)
 DesktopIntegration::DesktopIntegration(QObject *parent)
     : QObject(parent), inhibitor(new IdleInhibitor(this)), title(kChannelName)
 {
-    new MprisRootAdaptor(this);
-    new MprisPlayerAdaptor(this);
     registerOnBus();
     // A quit from the menu closes no window.
     if (auto *app = QCoreApplication::instance())
@@ -113,8 +111,10 @@ DesktopIntegration::~DesktopIntegration()
 void DesktopIntegration::registerOnBus()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() ||
-        !bus.registerObject(kObjectPath, this, QDBusConnection::ExportAdaptors))
+    if (!bus.isConnected())
+        return;
+    keepGlibSessionBusFromEndingProcess();
+    if (!bus.registerVirtualObject(kObjectPath, new MprisObject(this)))
         return;
     onBus = true;
     requestName(this, kServiceName);
@@ -165,8 +165,20 @@ void DesktopIntegration::setVolume(int percent)
     percent = qBound(0, percent, 100);
     if (percent == volumePercent)
         return;
+    const double before = volume();
     volumePercent = percent;
-    announce(kPlayerInterface, QStringLiteral("Volume"), volume());
+    if (volume() != before)
+        announce(kPlayerInterface, QStringLiteral("Volume"), volume());
+}
+
+void DesktopIntegration::setMuted(bool on)
+{
+    if (on == muted)
+        return;
+    const double before = volume();
+    muted = on;
+    if (volume() != before)
+        announce(kPlayerInterface, QStringLiteral("Volume"), volume());
 }
 
 void DesktopIntegration::setTitle(const QString &newTitle)
@@ -175,6 +187,7 @@ void DesktopIntegration::setTitle(const QString &newTitle)
     if (shown == title)
         return;
     title = shown;
+    ++programme;
     announce(kPlayerInterface, QStringLiteral("Metadata"), metadata());
 }
 
@@ -195,7 +208,8 @@ QVariantMap DesktopIntegration::metadata() const
 {
     QVariantMap map{
         {QStringLiteral("mpris:trackid"),
-         QVariant::fromValue(QDBusObjectPath(QStringLiteral("/tv/vostan/Player/live")))},
+         QVariant::fromValue(
+             QDBusObjectPath(QStringLiteral("/tv/vostan/Player/programme%1").arg(programme)))},
         {QStringLiteral("xesam:title"), title},
         {QStringLiteral("xesam:artist"), QStringList{kChannelName}},
     };

@@ -32,12 +32,14 @@ public:
 
     void setPlayback(Playback playback);
     void setVolume(int percent); // 0-100
+    // Muted reads as volume 0 on the bus, so sound menus show it.
+    void setMuted(bool muted);
     // The programme on air; empty while none is known.
     void setTitle(const QString &title);
 
-    // Read by the MPRIS adaptors.
+    // Read by the MPRIS object.
     QString playbackStatus() const;
-    double volume() const { return volumePercent / 100.0; }
+    double volume() const { return muted ? 0.0 : volumePercent / 100.0; }
     bool isFullscreen() const { return fullscreen; }
     QVariantMap metadata() const;
 
@@ -64,7 +66,10 @@ private:
     bool windowOpen = true;
     Playback playback = Playback::Stopped;
     int volumePercent = 0;
+    bool muted = false;
     bool fullscreen = false;
     QString title;
+    // Counts the programmes, so each gets a track id of its own.
+    int programme = 0;
     bool onBus = false;
 };

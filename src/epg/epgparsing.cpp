@@ -568,6 +568,20 @@ QString currentProgramTitle(const QList<EpgProgramItem> &items, const QDateTime 
     return earliest ? earliest->title : QString();
 }
 
+std::optional<qint64> nextProgramStart(const QList<EpgProgramItem> &items, const QDateTime &now,
+                                       const QTimeZone &zone)
+{
+    ZoneClock clock(zone);
+    const qint64 at = now.toMSecsSinceEpoch();
+    std::optional<qint64> next;
+    for (const EpgProgramItem &item : items) {
+        const qint64 start = clock.msecsSinceEpoch(item.date, item.time);
+        if (start > at && (!next || start < *next))
+            next = start;
+    }
+    return next;
+}
+
 bool bodyLooksLikeJson(const QByteArray &body)
 {
     qsizetype at = body.startsWith("\xEF\xBB\xBF") ? 3 : 0;

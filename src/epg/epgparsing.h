@@ -11,6 +11,8 @@
 #include <QString>
 #include <QTimeZone>
 
+#include <optional>
+
 // Bodies above this size are refused unparsed.
 constexpr qint64 kMaxGuideBodyBytes = 8 * 1024 * 1024;
 
@@ -34,6 +36,11 @@ QString collapseSpaces(QString text);
 
 QString currentProgramTitle(const QList<EpgProgramItem> &items, const QDateTime &now,
                             const QTimeZone &zone);
+
+// The earliest start after `now`, in milliseconds since the epoch; none when
+// every programme has begun.
+std::optional<qint64> nextProgramStart(const QList<EpgProgramItem> &items, const QDateTime &now,
+                                       const QTimeZone &zone);
 
 // Whether the first byte after an optional BOM and white space opens JSON.
 bool bodyLooksLikeJson(const QByteArray &body);

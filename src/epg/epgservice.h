@@ -4,8 +4,11 @@
 
 #include <QNetworkAccessManager>
 #include <QObject>
+#include <QTimer>
 
-// Fetches the programme guide through the relay and publishes it.
+// Fetches the programme guide through the relay and publishes it. A guide
+// with a schedule is fetched again shortly after its next programme starts,
+// so the title on air follows the schedule to the minute.
 class EpgService : public QObject
 {
     Q_OBJECT
@@ -22,6 +25,9 @@ private slots:
     void onFinished();
 
 private:
+    void fetchAfterNextStart(const EpgPayload &payload, const QDateTime &now);
+
     QNetworkAccessManager networkManager;
+    QTimer nextProgramTimer{this};
     quint16 proxyPort = 0;
 };

@@ -30,6 +30,7 @@
 #include <QGraphicsScene>
 #include <QGraphicsVideoItem>
 #include <QGraphicsView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMediaDevices>
 #include <QMediaPlayer>
@@ -167,6 +168,7 @@ MainWindow::MainWindow(QWidget *parent, quint16 proxyPort, NetworkSpeedMeter *me
     auto *space = new QShortcut(QKeySequence(Qt::Key_Space), central);
     space->setContext(Qt::WidgetWithChildrenShortcut);
     connect(space, &QShortcut::activated, this, &MainWindow::playPauseClicked);
+    setupKeys();
 
     setupDesktopIntegration();
     refreshStream();
@@ -326,6 +328,14 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         if (widget == centralWidget() || centralWidget()->isAncestorOf(widget))
             activity();
     }
+    // The quality box and the volume slider keep their own arrow keys.
+    if (type == QEvent::ShortcutOverride && (watched == qualityCombo || watched == volumeSlider)) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Up || key == Qt::Key_Down) {
+            event->accept();
+            return true;
+        }
+    }
     if (isPictureDoubleClick(watched, event)) {
         toggleFullscreen();
         return true;
@@ -418,6 +428,33 @@ void MainWindow::updateVolume(int volume)
     } else {
         muteBtn->setIcon(chromeIcon("vol_off"));
     }
+}
+
+// The keys every desktop player has. Not menu shortcuts: the menus keep
+// their texts.
+void MainWindow::setupKeys()
+{
+    // Anywhere in the window, also before anything in it has the focus.
+    const auto key = [this](Qt::Key k, auto handler) {
+        connect(new QShortcut(QKeySequence(k), this), &QShortcut::activated, this, handler);
+    };
+    key(Qt::Key_Escape, [this] {
+        if (isFullScreen())
+            toggleFullscreen();
+    });
+    key(Qt::Key_M, [this] {
+        toggleMute();
+        activity();
+    });
+    key(Qt::Key_Up, [this] { changeVolumeByKey(5); });
+    key(Qt::Key_Down, [this] { changeVolumeByKey(-5); });
+}
+
+// Shows the bars, so the new level can be seen.
+void MainWindow::changeVolumeByKey(int step)
+{
+    volumeSlider->setValue(volumeSlider->value() + step);
+    activity();
 }
 
 void MainWindow::toggleFullscreen()
@@ -599,6 +636,11 @@ void MainWindow::applyPlaybackUrlFromSelection()
     } else {
         source = master.resolved(QUrl(data));
     }
+    // The same address again would only take the player back to where the
+    // playlist's window begins, well behind the live picture; without one in
+    // between it opens the channel afresh, at the live edge.
+    if (player->source() == source)
+        player->setSource(QUrl());
     player->setSource(source);
     player->play();
     playPauseBtn->setIcon(chromeIcon("pause"));
@@ -949,6 +991,8 @@ void MainWindow::setupDesktopIntegration()
     desktop->followWindow(this);
     desktop->setVolume(volumeSlider->value());
     connect(volumeSlider, &QSlider::valueChanged, desktop, &DesktopIntegration::setVolume);
+    desktop->setMuted(audioOutput->isMuted());
+    connect(audioOutput, &QAudioOutput::mutedChanged, desktop, &DesktopIntegration::setMuted);
     connect(player, &QMediaPlayer::playbackStateChanged, desktop,
             [this](QMediaPlayer::PlaybackState state) {
                 desktop->setPlayback(
@@ -968,11 +1012,30 @@ void MainWindow::setupDesktopIntegration()
                 playPauseClicked();
         };
     };
-    connect(desktop, &DesktopIntegration::playPauseRequested, this, &MainWindow::playPauseClicked);
-    connect(desktop, &DesktopIntegration::playRequested, this, pressWhenPlaying(false));
+    // After a stop the channel starts again at the live edge, as a refresh
+    // does, not where it was left.
+    const auto play = [this, pressWhenPlaying](auto otherwise) {
+        return [this, otherwise] {
+            if (player->playbackState() == QMediaPlayer::StoppedState)
+                refreshStream();
+            else
+                otherwise();
+        };
+    };
+    connect(desktop, &DesktopIntegration::playPauseRequested, this,
+            play([this] { playPauseClicked(); }));
+    connect(desktop, &DesktopIntegration::playRequested, this, play(pressWhenPlaying(false)));
     connect(desktop, &DesktopIntegration::pauseRequested, this, pressWhenPlaying(true));
-    connect(desktop, &DesktopIntegration::stopRequested, this, pressWhenPlaying(true));
-    connect(desktop, &DesktopIntegration::volumeRequested, volumeSlider, &QSlider::setValue);
+    connect(desktop, &DesktopIntegration::stopRequested, this, [this] {
+        player->stop();
+        playPauseBtn->setIcon(chromeIcon("play"));
+    });
+    connect(desktop, &DesktopIntegration::volumeRequested, this, [this](int percent) {
+        volumeSlider->setValue(percent);
+        // Also when the slider is already there.
+        if (percent > 0 && audioOutput->isMuted())
+            toggleMute();
+    });
     connect(desktop, &DesktopIntegration::fullscreenRequested, this, [this](bool on) {
         if (on != isFullScreen())
             toggleFullscreen();
@@ -983,7 +1046,7 @@ void MainWindow::setupDesktopIntegration()
         raise();
         activateWindow();
     });
-    connect(desktop, &DesktopIntegration::quitRequested, qApp, &QApplication::quit);
+    connect(desktop, &DesktopIntegration::quitRequested, this, [this] { quitApplication(); });
 }
 
 void MainWindow::setVideoFactsTap(VideoFactsTap *tap)

@@ -82,6 +82,8 @@ private:
     void installDownloadedUpdate(const QByteArray &body, qint64 expectedLength);
     void showUpdateError(const QString &text);
     void setupDesktopIntegration();
+    void setupKeys();
+    void changeVolumeByKey(int step);
 
     QString appVersion;
     QString updateManifestUrl;

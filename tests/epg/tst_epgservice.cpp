@@ -3,8 +3,10 @@
 #include "epgtestrows.h"
 #include "fakeorigin.h"
 
+#include <QDateTime>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 class TestEpgService : public QObject
 {
@@ -16,6 +18,8 @@ private slots:
     void replies_data();
     void replies();
     void oversizedBodyCutOffAsItArrives();
+    void fetchedAgainAtNextProgram_data();
+    void fetchedAgainAtNextProgram();
 };
 
 namespace {
@@ -165,6 +169,54 @@ void TestEpgService::oversizedBodyCutOffAsItArrives()
     const auto payload = spy.at(0).at(0).value<EpgPayload>();
     QCOMPARE(payload.error, guideTooLargeError());
     QVERIFY(payload.items.isEmpty());
+}
+
+void TestEpgService::fetchedAgainAtNextProgram_data()
+{
+    QTest::addColumn<QList<int>>("starts"); // seconds from now, whole seconds
+    QTest::addColumn<QString>("firstTitle");
+    QTest::addColumn<QString>("nextTitle"); // empty: no fetch is planned
+
+    QTest::newRow("next programme two seconds away") << QList<int>{-600, 2} << "P0"
+                                                     << "P1";
+    QTest::newRow("every programme has begun") << QList<int>{-600, -60} << "P1"
+                                               << "";
+    QTest::newRow("no schedule") << QList<int>{} << ""
+                                 << "";
+}
+
+void TestEpgService::fetchedAgainAtNextProgram()
+{
+    QFETCH(QList<int>, starts);
+    QFETCH(QString, firstTitle);
+    QFETCH(QString, nextTitle);
+
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    QByteArrayList entries;
+    for (int i = 0; i < starts.size(); ++i)
+        entries << QStringLiteral(R"({"start_ts":%1,"title":"P%2"})")
+                       .arg(now + starts.at(i))
+                       .arg(i)
+                       .toUtf8();
+    FakeOrigin origin;
+    QVERIFY(origin.listen());
+    origin.setResponse(answer({"{\"schedule\":[" + entries.join(',') + "]}"}));
+    EpgService service(nullptr, origin.port());
+    QSignalSpy spy(&service, &EpgService::finishedPayload);
+
+    service.fetch();
+    QVERIFY(spy.wait(10000));
+    QCOMPARE(spy.at(0).at(0).value<EpgPayload>().liveTitle, firstTitle);
+    auto *planned = service.findChild<QTimer *>();
+    QVERIFY(planned);
+    QCOMPARE(planned->isActive(), !nextTitle.isEmpty());
+    if (nextTitle.isEmpty())
+        return;
+    // The same answer again: by now the schedule names the next programme.
+    QVERIFY(spy.wait(15000));
+    QCOMPARE(origin.requests().size(), 2);
+    QCOMPARE(spy.at(1).at(0).value<EpgPayload>().liveTitle, nextTitle);
+    QVERIFY(QDateTime::currentSecsSinceEpoch() <= now + starts.last() + 10);
 }
 
 QTEST_GUILESS_MAIN(TestEpgService)

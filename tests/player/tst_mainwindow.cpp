@@ -116,6 +116,8 @@ private slots:
     void resizeKeepsLayersTogether();
     void playPause();
     void muteAndVolume();
+    void keys_data();
+    void keys();
     void alwaysOnTopFromButtonAndMenu();
     void menuTree();
     void menuBarTextIsDark();
@@ -420,6 +422,77 @@ void TestMainWindow::muteAndVolume()
         if (step.action < 0)
             QVERIFY2(slider->value() == sliderBefore, where);
     }
+}
+
+void TestMainWindow::keys_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("focus"); // object name of the focused widget; empty: as it is
+    QTest::addColumn<bool>("fullScreen");
+    QTest::addColumn<int>("volume");
+    QTest::addColumn<bool>("muted");
+    QTest::addColumn<int>("volumeAfter");
+    QTest::addColumn<bool>("mutedAfter");
+    QTest::addColumn<bool>("bars"); // shown after the key
+
+    QTest::newRow("Esc leaves full screen")
+        << int(Qt::Key_Escape) << "" << true << 50 << false << 50 << false << false;
+    QTest::newRow("Esc in a window: nothing")
+        << int(Qt::Key_Escape) << "" << false << 50 << false << 50 << false << false;
+    QTest::newRow("M mutes") << int(Qt::Key_M) << "" << false << 50 << false << 50 << true << true;
+    QTest::newRow("M unmutes") << int(Qt::Key_M) << "" << false << 50 << true << 50 << false
+                               << true;
+    QTest::newRow("Up: 5 louder") << int(Qt::Key_Up) << "" << true << 50 << false << 55 << false
+                                  << true;
+    QTest::newRow("Down: 5 quieter")
+        << int(Qt::Key_Down) << "" << false << 50 << false << 45 << false << true;
+    QTest::newRow("Up at the top")
+        << int(Qt::Key_Up) << "" << false << 98 << false << 100 << false << true;
+    QTest::newRow("Up in the quality box")
+        << int(Qt::Key_Up) << "qualityCombo" << false << 50 << false << 50 << false << true;
+    QTest::newRow("Down on the slider: its own step")
+        << int(Qt::Key_Down) << "volumeSlider" << false << 50 << false << 49 << false << true;
+}
+
+void TestMainWindow::keys()
+{
+    QFETCH(int, key);
+    QFETCH(QString, focus);
+    QFETCH(bool, fullScreen);
+    QFETCH(int, volume);
+    QFETCH(bool, muted);
+    QFETCH(int, volumeAfter);
+    QFETCH(bool, mutedAfter);
+    QFETCH(bool, bars);
+    MainWindow w(nullptr, kDeadPort, nullptr);
+    auto *slider = w.findChild<QSlider *>(QStringLiteral("volumeSlider"));
+    auto *out = w.findChild<QAudioOutput *>();
+    auto *top = w.findChild<QWidget *>(QStringLiteral("topBar"));
+    if (fullScreen)
+        w.showFullScreen();
+    else
+        w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    slider->setValue(volume);
+    out->setMuted(muted);
+    if (!focus.isEmpty()) {
+        auto *target = w.findChild<QWidget *>(focus);
+        target->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), target);
+    } else {
+        // Hidden bars give up the focus, so only here.
+        QVERIFY(QMetaObject::invokeMethod(&w, "hideControls"));
+        QVERIFY(!top->isVisible());
+    }
+
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &w, Qt::Key(key));
+    QTRY_COMPARE(w.isFullScreen(), fullScreen && key != Qt::Key_Escape);
+    QCOMPARE(slider->value(), volumeAfter);
+    QCOMPARE(out->volume(), volumeAfter / 100.0f);
+    QCOMPARE(out->isMuted(), mutedAfter);
+    QCOMPARE(top->isVisible(), bars);
 }
 
 void TestMainWindow::alwaysOnTopFromButtonAndMenu()

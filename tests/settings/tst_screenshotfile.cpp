@@ -5,6 +5,12 @@
 #include <QImage>
 #include <QPixmap>
 
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 class TestScreenshotFile : public QObject
 {
     Q_OBJECT
@@ -98,18 +104,22 @@ void TestScreenshotFile::failure_data()
 {
     QTest::addColumn<QString>("folder"); // relative to the temporary folder, "-": none
     QTest::addColumn<bool>("nullPicture");
+    QTest::addColumn<bool>("writeFails"); // the file opens, then the disk is "full"
 
-    QTest::newRow("folder is a regular file") << "plain" << false;
-    QTest::newRow("parent is a regular file") << "plain/shots" << false;
-    QTest::newRow("nothing grabbed") << "shots" << true;
+    QTest::newRow("folder is a regular file") << "plain" << false << false;
+    QTest::newRow("parent is a regular file") << "plain/shots" << false << false;
+    QTest::newRow("nothing grabbed") << "shots" << true << false;
     // An empty stored folder must not mean the file system's root.
-    QTest::newRow("empty folder") << "-" << false;
+    QTest::newRow("empty folder") << "-" << false << false;
+    // A broken file would be kept, and push the next capture to "_2".
+    QTest::newRow("write fails halfway") << "" << false << true;
 }
 
 void TestScreenshotFile::failure()
 {
     QFETCH(QString, folder);
     QFETCH(bool, nullPicture);
+    QFETCH(bool, writeFails);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -118,7 +128,27 @@ void TestScreenshotFile::failure()
     plain.close();
 
     const QString path = folder == QLatin1String("-") ? QString() : dir.filePath(folder);
-    QCOMPARE(saveScreenshot(nullPicture ? QPixmap() : picture(), path, kWhen), QString());
+    QString saved;
+    if (writeFails) {
+#ifdef Q_OS_UNIX
+        // Files of this process may grow to 16 bytes; a bigger write fails
+        // with EFBIG instead of the signal.
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+        rlimit tight = old;
+        tight.rlim_cur = 16;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
+        saved = saveScreenshot(picture(), path, kWhen);
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+#else
+        QSKIP("needs a file-size limit");
+#endif
+    } else {
+        saved = saveScreenshot(nullPicture ? QPixmap() : picture(), path, kWhen);
+    }
+    QCOMPARE(saved, QString());
     QCOMPARE(QFileInfo(plain.fileName()).size(), qint64(0));
     QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("plain")});
