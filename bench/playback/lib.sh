@@ -125,6 +125,9 @@ bench_ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b
 # tagged, 25 fps, made once with ffmpeg and kept under bench/out/hd/<h>p/:
 #   720   1280x720  at 2.5 Mbit/s
 #   1080  1920x1080 at 5 Mbit/s
+#   1080i 1920x1080 interlaced, top field first, at 5 Mbit/s
+#   576i  720x576 interlaced, top field first, 16:9 (samples 64:45),
+#         BT.601, at 2.5 Mbit/s
 # It is long enough for one measured run (BENCH_HD_SECONDS, 60). For the
 # colour check, eight flat stripes of known RGB (bench_stripes):
 #   stripes709  1280x720 tagged BT.709      stripes601  640x360 tagged BT.601
@@ -132,20 +135,27 @@ bench_stripes=(ffffff ffff00 00ffff 00ff00 000000 ff00ff ff0000 0000ff)
 bench_hd_dir=""
 bench_hd_pid=""
 
-bench_hd_stream() { # 720|1080|stripes709|stripes601; prints the stream's folder
+bench_hd_stream() { # 720|1080|1080i|576i|stripes709|stripes601; prints the stream's folder
   local h=$1 size rate dir
-  local secs=${BENCH_HD_SECONDS:-60} matrix=bt709 input c name
+  local secs=${BENCH_HD_SECONDS:-60} matrix=bt709 input c name fps=25 shape="" coding=()
   case "$h" in
     720) size=1280x720 rate=2500 ;;
     1080) size=1920x1080 rate=5000 ;;
+    # Interlaced: 50 pictures a second woven into 25 frames, coded as fields.
+    1080i) size=1920x1080 rate=5000 fps=50 ;;
+    576i) size=1024x576 rate=2500 fps=50 matrix=smpte170m shape=",scale=720:576,setsar=64/45" ;;
     stripes709) size=1280x720 rate=1000 secs=20 ;;
     stripes601) size=640x360 rate=500 secs=20 matrix=smpte170m ;;
     *) echo "bench: no HD stream of height $h" >&2; return 1 ;;
   esac
   name=$h
-  [[ $h == stripes* ]] || name=${h}p
+  [[ $h == stripes* || $h == *i ]] || name=${h}p
+  if [[ $h == *i ]]; then
+    shape+=",tinterlace=interleave_top,fieldorder=tff,format=yuv420p"
+    coding=(-flags +ildct+ilme -x264opts tff=1)
+  fi
   dir="$bench_repo/bench/out/hd/$name"
-  input=(-f lavfi -i "testsrc2=size=$size:rate=25:duration=$secs")
+  input=(-f lavfi -i "testsrc2=size=$size:rate=$fps:duration=$secs")
   if [ ! -s "$dir/hls/master.m3u8" ]; then
     rm -rf "$dir/hls"
     mkdir -p "$dir/hls/v" "$dir/logs" "$dir/tmp" "$dir/site"
@@ -160,8 +170,8 @@ bench_hd_stream() { # 720|1080|stripes709|stripes601; prints the stream's folder
     # and tag it so, as a broadcaster's stream is.
     ffmpeg -hide_banner -nostdin -loglevel error "${input[@]}" \
       -f lavfi -i "sine=frequency=440:beep_factor=2:sample_rate=48000:duration=$secs" \
-      -vf "format=gbrp,scale=out_color_matrix=${matrix/smpte170m/bt601}:out_range=tv,format=yuv420p" \
-      -c:v libx264 -preset veryfast -profile:v high -threads 2 \
+      -vf "format=gbrp,scale=out_color_matrix=${matrix/smpte170m/bt601}:out_range=tv,format=yuv420p$shape" \
+      -c:v libx264 -preset veryfast -profile:v high -threads 2 "${coding[@]}" \
       -b:v "${rate}k" -maxrate "$((rate * 11 / 10))k" -bufsize "$((rate * 2))k" \
       -g 50 -keyint_min 50 -sc_threshold 0 \
       -colorspace "$matrix" -color_primaries "$matrix" -color_trc "$matrix" -color_range tv \
@@ -178,7 +188,7 @@ bench_hd_stream() { # 720|1080|stripes709|stripes601; prints the stream's folder
 # Serves an HD stream as the channel origin on bench_port, with the demo
 # channel's nginx set-up and guide (no update on offer). Without a guide the
 # player would retry it and bring its bars up with each failure.
-bench_hd_serve() { # 720|1080|stripes709|stripes601
+bench_hd_serve() { # 720|1080|1080i|576i|stripes709|stripes601
   local dir
   bench_hd_stop
   dir=$(bench_hd_stream "$1")

@@ -8,18 +8,15 @@
 #ifdef VOSTAN_HAVE_SWSCALE
 
 extern "C" {
+#include <libavutil/frame.h>
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
 }
 
 namespace {
 
-// libswscale's name for the frame's layout; `swapChroma` when U and V come
-// the other way round (YV12).
-AVPixelFormat sourceFormat(QVideoFrameFormat::PixelFormat format, bool *swapChroma = nullptr)
+AVPixelFormat sourceFormat(QVideoFrameFormat::PixelFormat format)
 {
-    if (swapChroma)
-        *swapChroma = format == QVideoFrameFormat::Format_YV12;
     switch (format) {
     case QVideoFrameFormat::Format_YUV420P:
     case QVideoFrameFormat::Format_YV12:
@@ -34,25 +31,33 @@ AVPixelFormat sourceFormat(QVideoFrameFormat::PixelFormat format, bool *swapChro
         return AV_PIX_FMT_UYVY422;
     case QVideoFrameFormat::Format_YUYV:
         return AV_PIX_FMT_YUYV422;
+    // 10-bit 4:2:0: GStreamer hands P010, Qt's FFmpeg back end the planar form.
+    case QVideoFrameFormat::Format_P010:
+        return AV_PIX_FMT_P010LE;
+    case QVideoFrameFormat::Format_P016:
+        return AV_PIX_FMT_P016LE;
+    case QVideoFrameFormat::Format_YUV420P10:
+        return AV_PIX_FMT_YUV420P10LE;
     default:
         return AV_PIX_FMT_NONE;
     }
 }
 
-// An untagged frame takes the matrix its size implies, as players do:
-// HD sizes BT.709, smaller ones BT.601.
-int matrixOf(const QVideoFrameFormat &format)
+int swsMatrix(ColourChoice::Matrix m)
 {
-    switch (format.colorSpace()) {
-    case QVideoFrameFormat::ColorSpace_BT601:
-        return SWS_CS_ITU601;
-    case QVideoFrameFormat::ColorSpace_BT709:
+    switch (m) {
+    case ColourChoice::Bt709:
         return SWS_CS_ITU709;
-    case QVideoFrameFormat::ColorSpace_BT2020:
+    case ColourChoice::Bt2020:
         return SWS_CS_BT2020;
-    default:
-        return format.frameHeight() >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+    case ColourChoice::Fcc:
+        return SWS_CS_FCC;
+    case ColourChoice::Smpte240:
+        return SWS_CS_SMPTE240M;
+    case ColourChoice::Bt601:
+        break;
     }
+    return SWS_CS_ITU601;
 }
 
 } // namespace
@@ -60,6 +65,13 @@ int matrixOf(const QVideoFrameFormat &format)
 FrameScaler::~FrameScaler()
 {
     sws_freeContext(context);
+}
+
+int FrameScaler::avFormat(const QVideoFrame &frame, bool *swapChroma)
+{
+    if (swapChroma)
+        *swapChroma = frame.pixelFormat() == QVideoFrameFormat::Format_YV12;
+    return sourceFormat(frame.pixelFormat());
 }
 
 bool FrameScaler::handles(const QVideoFrame &frame)
@@ -70,47 +82,29 @@ bool FrameScaler::handles(const QVideoFrame &frame)
            frame.surfaceFormat().scanLineDirection() == QVideoFrameFormat::TopToBottom;
 }
 
-bool FrameScaler::scale(const QVideoFrame &frame, const QSize &target, QImage &out)
+bool FrameScaler::scale(const QVideoFrame &frame, const ColourChoice &colour, const QSize &target,
+                        QImage &out)
 {
     if (out.size() != target || out.format() != QImage::Format_RGB32)
         out = QImage(target, QImage::Format_RGB32);
-    return scaleInto(frame, out, out.rect());
+    return scaleInto(frame, colour, out, out.rect());
 }
 
-bool FrameScaler::scaleInto(const QVideoFrame &source, QImage &image, const QRect &area)
+bool FrameScaler::scale(const AVFrame *frame, const ColourChoice &colour, const QSize &target,
+                        QImage &out)
 {
-    const QSize target = area.size();
-    // libswscale writes 0xAARRGGBB words with opaque alpha: right for all three.
-    const QImage::Format layout = image.format();
-    if (!handles(source) || target.isEmpty() || !image.rect().contains(area) ||
-        (layout != QImage::Format_RGB32 && layout != QImage::Format_ARGB32 &&
-         layout != QImage::Format_ARGB32_Premultiplied))
+    if (out.size() != target || out.format() != QImage::Format_RGB32)
+        out = QImage(target, QImage::Format_RGB32);
+    return scaleInto(frame, colour, out, out.rect());
+}
+
+bool FrameScaler::scaleInto(const QVideoFrame &source, const ColourChoice &colour, QImage &image,
+                            const QRect &area)
+{
+    if (!handles(source))
         return false;
     bool swapChroma = false;
-    const AVPixelFormat format = sourceFormat(source.pixelFormat(), &swapChroma);
-    const QVideoFrameFormat surface = source.surfaceFormat();
-    // Two-tap bilinear down to half size, as Qt's smooth painting did; the
-    // exact filter below that, where two taps would skip source pixels.
-    const bool nearSize =
-        target.width() * 2 >= source.width() && target.height() * 2 >= source.height();
-    const Setup setup{source.size(),
-                      target,
-                      format,
-                      nearSize ? SWS_FAST_BILINEAR : SWS_BILINEAR,
-                      matrixOf(surface),
-                      surface.colorRange() == QVideoFrameFormat::ColorRange_Full ? 1 : 0};
-    if (!context || !(setup == contextSetup)) {
-        sws_freeContext(context);
-        context =
-            sws_getContext(source.width(), source.height(), format, target.width(), target.height(),
-                           AV_PIX_FMT_RGB32, setup.flags, nullptr, nullptr, nullptr);
-        if (!context)
-            return false;
-        sws_setColorspaceDetails(context, sws_getCoefficients(setup.matrix), setup.fullRange,
-                                 sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-        contextSetup = setup;
-    }
-
+    const int format = avFormat(source, &swapChroma);
     QVideoFrame frame(source);
     if (!frame.map(QVideoFrame::ReadOnly))
         return false;
@@ -124,11 +118,55 @@ bool FrameScaler::scaleInto(const QVideoFrame &source, QImage &image, const QRec
         std::swap(planes[1], planes[2]);
         std::swap(strides[1], strides[2]);
     }
+    const bool done = convert(planes, strides, frame.size(), format, colour, image, area);
+    frame.unmap();
+    return done;
+}
+
+bool FrameScaler::scaleInto(const AVFrame *frame, const ColourChoice &colour, QImage &image,
+                            const QRect &area)
+{
+    if (!frame)
+        return false;
+    const uint8_t *planes[4] = {frame->data[0], frame->data[1], frame->data[2], frame->data[3]};
+    const int strides[4] = {frame->linesize[0], frame->linesize[1], frame->linesize[2],
+                            frame->linesize[3]};
+    return convert(planes, strides, QSize(frame->width, frame->height), frame->format, colour,
+                   image, area);
+}
+
+bool FrameScaler::convert(const uint8_t *const planes[4], const int strides[4], const QSize &size,
+                          int format, const ColourChoice &colour, QImage &image, const QRect &area)
+{
+    const QSize target = area.size();
+    // libswscale writes 0xAARRGGBB words with opaque alpha: right for all three.
+    const QImage::Format layout = image.format();
+    if (format == AV_PIX_FMT_NONE || size.isEmpty() || target.isEmpty() ||
+        !image.rect().contains(area) ||
+        (layout != QImage::Format_RGB32 && layout != QImage::Format_ARGB32 &&
+         layout != QImage::Format_ARGB32_Premultiplied))
+        return false;
+    // Two-tap bilinear down to half size, as Qt's smooth painting did; the
+    // exact filter below that, where two taps would skip source pixels.
+    const bool nearSize =
+        target.width() * 2 >= size.width() && target.height() * 2 >= size.height();
+    const Setup setup{size, target, format, nearSize ? SWS_FAST_BILINEAR : SWS_BILINEAR, colour};
+    if (!context || !(setup == contextSetup)) {
+        sws_freeContext(context);
+        context = sws_getContext(size.width(), size.height(), AVPixelFormat(format), target.width(),
+                                 target.height(), AV_PIX_FMT_RGB32, setup.flags, nullptr, nullptr,
+                                 nullptr);
+        if (!context)
+            return false;
+        sws_setColorspaceDetails(context, sws_getCoefficients(swsMatrix(colour.matrix)),
+                                 colour.fullRange ? 1 : 0, sws_getCoefficients(SWS_CS_DEFAULT), 1,
+                                 0, 1 << 16, 1 << 16);
+        contextSetup = setup;
+    }
     uint8_t *const rows[4] = {image.scanLine(area.top()) + 4 * area.left(), nullptr, nullptr,
                               nullptr};
     const int rowBytes[4] = {int(image.bytesPerLine()), 0, 0, 0};
-    sws_scale(context, planes, strides, 0, frame.height(), rows, rowBytes);
-    frame.unmap();
+    sws_scale(context, planes, strides, 0, size.height(), rows, rowBytes);
     return true;
 }
 
@@ -141,12 +179,33 @@ bool FrameScaler::handles(const QVideoFrame &)
     return false;
 }
 
-bool FrameScaler::scale(const QVideoFrame &, const QSize &, QImage &)
+int FrameScaler::avFormat(const QVideoFrame &, bool *)
+{
+    return -1;
+}
+
+bool FrameScaler::scale(const QVideoFrame &, const ColourChoice &, const QSize &, QImage &)
 {
     return false;
 }
 
-bool FrameScaler::scaleInto(const QVideoFrame &, QImage &, const QRect &)
+bool FrameScaler::scaleInto(const QVideoFrame &, const ColourChoice &, QImage &, const QRect &)
+{
+    return false;
+}
+
+bool FrameScaler::scale(const AVFrame *, const ColourChoice &, const QSize &, QImage &)
+{
+    return false;
+}
+
+bool FrameScaler::scaleInto(const AVFrame *, const ColourChoice &, QImage &, const QRect &)
+{
+    return false;
+}
+
+bool FrameScaler::convert(const uint8_t *const[4], const int[4], const QSize &, int,
+                          const ColourChoice &, QImage &, const QRect &)
 {
     return false;
 }

@@ -1,11 +1,9 @@
 #include "videoview.h"
 
 #include "frameconversion.h"
+#include "scaledvideoitem.h"
 
-#include <QGraphicsVideoItem>
 #include <QRegion>
-#include <QVideoFrame>
-#include <QVideoSink>
 #include <QtMath>
 
 void VideoView::drawBackground(QPainter *painter, const QRectF &rect)
@@ -27,25 +25,17 @@ void VideoView::showEvent(QShowEvent *event)
     QGraphicsView::showEvent(event);
 }
 
-// The pixels the item's picture surely paints: the frame's size fitted into
-// the item and centred, as QVideoFrame::paint places it, less any pixel it
-// only partly covers.
+// The pixels the item's picture surely paints, less any pixel it only
+// partly covers.
 QRect VideoView::coveredRect() const
 {
-    if (!picture || picture->aspectRatioMode() != Qt::KeepAspectRatio)
+    const auto *item = dynamic_cast<const ScaledVideoItem *>(picture);
+    if (!item || !item->isVisible() || item->opacity() < 1.0 ||
+        item->aspectRatioMode() != Qt::KeepAspectRatio)
         return {};
-    // The item may still hold the frame before the sink's newest; its size
-    // then tells whether they are placed alike.
-    const QVideoFrame frame = picture->videoSink()->videoFrame();
-    if (!frame.isValid() || QSizeF(frame.size()) != picture->nativeSize())
+    const QRectF shown = item->mapRectToScene(item->pictureRect());
+    if (shown.isEmpty())
         return {};
-    QSizeF size = frame.size();
-    if (frame.rotationAngle() % 180)
-        size.transpose();
-    const QRectF area = picture->mapRectToScene(QRectF(picture->offset(), picture->size()));
-    size.scale(area.size(), Qt::KeepAspectRatio);
-    QRectF shown(QPointF(), size);
-    shown.moveCenter(area.center());
     return QRect(QPoint(qCeil(shown.left()), qCeil(shown.top())),
                  QPoint(qFloor(shown.right()) - 1, qFloor(shown.bottom()) - 1));
 }

@@ -11,6 +11,8 @@ class VideoView : public QGraphicsView
 {
 public:
     VideoView(QGraphicsScene *scene, QWidget *parent) : QGraphicsView(scene, parent) {}
+    // Only the player's own item tells where its picture is; with any other
+    // the whole ground is filled.
     void setPicture(QGraphicsVideoItem *item) { picture = item; }
 
 protected:
