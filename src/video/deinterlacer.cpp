@@ -107,18 +107,9 @@ std::vector<FieldPicture> Deinterlacer::deinterlace(const QVideoFrame &source, b
     QVideoFrame frame(source);
     if (!in || av_frame_get_buffer(in.get(), 0) < 0 || !frame.map(QVideoFrame::ReadOnly))
         return ready;
-    const uint8_t *planes[4] = {};
-    int strides[4] = {};
-    for (int i = 0; i < frame.planeCount() && i < 4; ++i) {
-        planes[i] = frame.bits(i);
-        strides[i] = frame.bytesPerLine(i);
-    }
-    if (swapChroma) {
-        std::swap(planes[1], planes[2]);
-        std::swap(strides[1], strides[2]);
-    }
-    av_image_copy(in->data, in->linesize, planes, strides, AVPixelFormat(format), in->width,
-                  in->height);
+    FrameScaler::Planes planes = FrameScaler::planesOf(frame, swapChroma);
+    av_image_copy(in->data, in->linesize, planes.data, planes.strides, AVPixelFormat(format),
+                  in->width, in->height);
     frame.unmap();
     // Steady stamps: the filter only needs them rising.
     in->pts = nextPts;

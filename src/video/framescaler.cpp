@@ -5,6 +5,20 @@
 
 #include <utility>
 
+FrameScaler::Planes FrameScaler::planesOf(const QVideoFrame &mapped, bool swapChroma)
+{
+    Planes planes;
+    for (int i = 0; i < mapped.planeCount() && i < 4; ++i) {
+        planes.data[i] = mapped.bits(i);
+        planes.strides[i] = mapped.bytesPerLine(i);
+    }
+    if (swapChroma) {
+        std::swap(planes.data[1], planes.data[2]);
+        std::swap(planes.strides[1], planes.strides[2]);
+    }
+    return planes;
+}
+
 #ifdef VOSTAN_HAVE_SWSCALE
 
 extern "C" {
@@ -108,17 +122,9 @@ bool FrameScaler::scaleInto(const QVideoFrame &source, const ColourChoice &colou
     QVideoFrame frame(source);
     if (!frame.map(QVideoFrame::ReadOnly))
         return false;
-    const uint8_t *planes[4] = {};
-    int strides[4] = {};
-    for (int i = 0; i < frame.planeCount() && i < 4; ++i) {
-        planes[i] = frame.bits(i);
-        strides[i] = frame.bytesPerLine(i);
-    }
-    if (swapChroma) {
-        std::swap(planes[1], planes[2]);
-        std::swap(strides[1], strides[2]);
-    }
-    const bool done = convert(planes, strides, frame.size(), format, colour, image, area);
+    const Planes planes = planesOf(frame, swapChroma);
+    const bool done =
+        convert(planes.data, planes.strides, frame.size(), format, colour, image, area);
     frame.unmap();
     return done;
 }

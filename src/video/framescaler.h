@@ -29,6 +29,13 @@ public:
     // libswscale's (and libavfilter's) name for the frame's layout, -1 for
     // none; `swapChroma` when U and V come the other way round (YV12).
     static int avFormat(const QVideoFrame &frame, bool *swapChroma = nullptr);
+    // A mapped frame's planes in libswscale's order.
+    struct Planes
+    {
+        const uint8_t *data[4] = {};
+        int strides[4] = {};
+    };
+    static Planes planesOf(const QVideoFrame &mapped, bool swapChroma);
     // Writes the picture into `out`, reusing its memory when the size stays.
     bool scale(const QVideoFrame &frame, const ColourChoice &colour, const QSize &target,
                QImage &out);
