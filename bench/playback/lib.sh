@@ -118,7 +118,7 @@ bench_stats() {
     printf "%.3f %.3f %.3f\n", m, v[1], v[NR] }'
 }
 
-bench_ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+bench_ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a != "" && b > 0) printf "%.2f", a / b; else print "-" }'; }
 
 # --- HD streams ---------------------------------------------------------------
 # A fixed (VOD) HLS stream of testsrc2 at the channel's real sizes, BT.709
