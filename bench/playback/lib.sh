@@ -118,7 +118,7 @@ bench_stats() {
     printf "%.3f %.3f %.3f\n", m, v[1], v[NR] }'
 }
 
-bench_ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+bench_ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a != "" && b > 0) printf "%.2f", a / b; else print "-" }'; }
 
 # --- HD streams ---------------------------------------------------------------
 # A fixed (VOD) HLS stream of testsrc2 at the channel's real sizes, BT.709
@@ -189,9 +189,14 @@ bench_hd_stream() { # 720|1080|1080i|576i|stripes709|stripes601; prints the stre
 # channel's nginx set-up and guide (no update on offer). Without a guide the
 # player would retry it and bring its bars up with each failure.
 bench_hd_serve() { # 720|1080|1080i|576i|stripes709|stripes601
-  local dir
   bench_hd_stop
-  dir=$(bench_hd_stream "$1")
+  bench_serve_dir "$(bench_hd_stream "$1")"
+}
+
+# Serves <dir>/hls as the channel origin on bench_port (see bench_hd_serve).
+bench_serve_dir() { # dir
+  local dir=$1
+  bench_hd_stop
   if (exec 3<>"/dev/tcp/127.0.0.1/$bench_port") 2>/dev/null; then
     echo "bench: port $bench_port is taken; set VOSTAN_BENCH_PORT to a free one" >&2
     exit 1
@@ -205,7 +210,7 @@ bench_hd_serve() { # 720|1080|1080i|576i|stripes709|stripes601
   bench_pids+=("$bench_hd_pid")
   bench_hd_dir=$dir
   for _ in $(seq 100); do [ -s "$dir/nginx.pid" ] && return 0; sleep 0.05; done
-  echo "bench: nginx did not start for the ${1}p stream" >&2
+  echo "bench: nginx did not start for $dir" >&2
   exit 1
 }
 
