@@ -1051,9 +1051,8 @@ void MainWindow::setupDesktopIntegration()
 
 void MainWindow::setVideoFactsTap(VideoFactsTap *tap)
 {
-    auto *item = static_cast<ScaledVideoItem *>(videoItem);
-    connect(tap, &VideoFactsTap::factsChanged, item, &ScaledVideoItem::setVideoFacts);
+    connect(tap, &VideoFactsTap::factsChanged, videoItem, &ScaledVideoItem::setVideoFacts);
     // The relay may have read a segment before this window was there.
     if (const std::optional<VideoFacts> facts = tap->lastFacts())
-        item->setVideoFacts(*facts);
+        videoItem->setVideoFacts(*facts);
 }

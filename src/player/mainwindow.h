@@ -12,7 +12,6 @@ class QAction;
 class QAudioOutput;
 class QComboBox;
 class QGraphicsScene;
-class QGraphicsVideoItem;
 class QGraphicsView;
 class QLabel;
 class QMediaPlayer;
@@ -24,6 +23,7 @@ class DesktopIntegration;
 class EpgService;
 class IdleBrandPanel;
 class NetworkSpeedMeter;
+class ScaledVideoItem;
 class VideoFactsTap;
 
 class MainWindow : public QMainWindow
@@ -90,7 +90,7 @@ private:
     QMediaPlayer *player = nullptr;
     QGraphicsView *videoView = nullptr;
     QGraphicsScene *videoScene = nullptr;
-    QGraphicsVideoItem *videoItem = nullptr;
+    ScaledVideoItem *videoItem = nullptr;
     QAudioOutput *audioOutput = nullptr;
     QWidget *videoOverlay = nullptr;
     QWidget *topBar = nullptr;
